@@ -1,0 +1,7 @@
+#include "Cli.h"
+
+namespace orvana::cli {
+
+void addLinkCommands(CLI::App&, Globals&, int&) {}
+
+}  // namespace orvana::cli

@@ -1,0 +1,107 @@
+#include "TerminalOperator.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "common/Tick.h"
+
+namespace orvana::cli {
+
+void TerminalOperator::message(const std::string& text) {
+  endBar();
+  lastMessage_ = text;
+  std::cerr << text << std::endl;
+}
+
+bool TerminalOperator::confirm(const std::string& text) {
+  endBar();
+  if (assumeYes_) {
+    std::cerr << text << " [yes]" << std::endl;
+    return true;
+  }
+  if (!::isatty(STDIN_FILENO)) {
+    std::cerr << text << " [no: not a terminal; use --yes]" << std::endl;
+    return false;
+  }
+  std::cerr << text << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
+bool TerminalOperator::prompt(const std::string& text, std::string& value) {
+  endBar();
+  if (!::isatty(STDIN_FILENO)) {
+    std::cerr << text << " [" << value << "]" << std::endl;
+    return true;  // unattended: keep the prefill
+  }
+  std::cerr << text << " [" << value << "] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  if (!answer.empty()) value = answer;
+  return true;
+}
+
+int TerminalOperator::choose(const std::string& text, const std::vector<std::string>& options) {
+  endBar();
+  std::cerr << text << std::endl;
+  if (!::isatty(STDIN_FILENO)) return -1;
+  for (std::size_t i = 0; i < options.size(); ++i)
+    std::cerr << "  " << (i + 1) << ") " << options[i] << std::endl;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return -1;
+  try {
+    int k = std::stoi(answer);
+    if (k >= 1 && k <= static_cast<int>(options.size())) return k - 1;
+  } catch (...) {
+  }
+  return -1;
+}
+
+void TerminalOperator::setStatus(int panel, const std::string& text) {
+  if (panel != 0) return;
+  status_ = text;
+  drawBar(false);
+}
+
+void TerminalOperator::setProgressMax(int maximum) {
+  max_ = maximum;
+  pos_ = 0;
+  drawBar(true);
+}
+
+void TerminalOperator::setProgress(int position) {
+  pos_ = position;
+  drawBar(position >= max_);
+}
+
+void TerminalOperator::setTitle(const std::string& text) { title_ = text; }
+
+void TerminalOperator::setControlsEnabled(bool enabled) {
+  if (enabled) endBar();
+}
+
+void TerminalOperator::drawBar(bool force) {
+  if (max_ <= 0) return;
+  std::uint32_t now = tickCount();
+  if (!force && barShown_ && now - lastDraw_ < 100) return;
+  lastDraw_ = now;
+  int pct = static_cast<int>(100LL * pos_ / max_);
+  if (pct > 100) pct = 100;
+  constexpr int kWidth = 30;
+  std::string bar(static_cast<std::size_t>(kWidth * pct / 100), '#');
+  bar.resize(kWidth, '.');
+  std::fprintf(stderr, "\r[%s] %3d%%  %s\x1b[K", bar.c_str(), pct, status_.c_str());
+  std::fflush(stderr);
+  barShown_ = true;
+}
+
+void TerminalOperator::endBar() {
+  if (!barShown_) return;
+  std::fputc('\n', stderr);
+  barShown_ = false;
+}
+
+}  // namespace orvana::cli

@@ -1,0 +1,1 @@
+#include "link/ITF_ZT.h"
