@@ -1,0 +1,375 @@
+#include "store/ClipStore.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cstring>
+
+#include "store/ChannelMap.h"
+
+namespace orvana {
+
+ClipStore::ClipStore(FlashPort& flash, Operator& op)
+    : CellMap(kCellCount, 0),
+      PendingMap(kCellCount, 0),
+      Thumbnails(kClipSlots * kThumbSlotBytes, 0),
+      flash_(flash),
+      op_(op) {
+  SelectedClip.fill(-1);
+  MapImage.fill(Qt::white);
+}
+
+// ---------------------------------------------------------------- layout and allocation
+
+bool ClipStore::IsClipValid(int n) const {
+  return n >= 0 && n < kClipSlots && ClipDirectory[n].isValid();
+}
+
+bool ClipStore::ReleaseCell(int cell) {
+  ClearCell(CellMap[cell]);
+  if (cell % kCellsPerBlock != 0) return true;
+  return flash_.EraseFlashBlock(static_cast<std::uint32_t>(cell) * kPagesPerCell);
+}
+
+int ClipStore::CountFreeCells() const {
+  int free = 0;
+  for (int b = 0; b < kBlockCount; ++b) {
+    const CellState* w = &CellMap[b * kCellsPerBlock];
+    if (IsCellEmpty(w[0]) && IsCellEmpty(w[1]) && IsCellEmpty(w[2]) && IsCellEmpty(w[3]))
+      free += kCellsPerBlock;
+  }
+  return free;
+}
+
+bool ClipStore::BlockHeldByOtherClip(int cell, int clip) const {
+  const int first = cell / kCellsPerBlock * kCellsPerBlock;
+  for (int c = first; c < first + kCellsPerBlock; ++c) {
+    for (const CellState s : {CellMap[c], PendingMap[c]})
+      if ((s & kCellAllocated) && CellClip(s) != clip) return true;
+  }
+  return false;
+}
+
+int ClipStore::FindFreeCells(int length, int clip) const {
+  for (int i = kSystemCells; i + length <= kCellCount; ++i) {
+    bool empty = true;
+    for (int u = i; u < i + length && empty; ++u)
+      empty = IsCellEmpty(CellMap[u]) && IsCellEmpty(PendingMap[u]);
+    if (empty && !BlockHeldByOtherClip(i, clip)) return i;
+  }
+  return -1;
+}
+
+void ClipStore::SetClipRecord(int slot, int width, int height, int kind, int hasAudio,
+                              const std::string& comment, int sourceFrames, int frameCount,
+                              int recordClipNumber, std::uint32_t startPage) {
+  if (slot < 0 || slot >= kClipSlots) return;
+  ClipRecord r;
+  r.StartPage = startPage;
+  r.Width = static_cast<std::uint16_t>(width);
+  r.Height = static_cast<std::uint16_t>(height);
+  r.FrameCount = static_cast<std::uint16_t>(frameCount);
+  r.Kind = static_cast<std::uint8_t>(kind);
+  r.HasAudio = static_cast<std::uint8_t>(hasAudio);
+  r.ClipNumber = static_cast<std::uint16_t>(recordClipNumber);
+  r.SourceFrames = static_cast<std::uint16_t>(sourceFrames);
+  r.setComment(comment);
+  ClipDirectory[slot] = r;
+}
+
+int ClipStore::FirstFreeClipNumber() const {
+  for (int n = 0; n < kClipSlots; ++n)
+    if (!IsClipValid(n)) return n;
+  return -1;
+}
+
+int ClipStore::WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFrames, int index) {
+  const int c = FindFreeCells(kFrameCells, clip);
+  if (c < 0) return -1;
+  const std::uint32_t p = static_cast<std::uint32_t>(c) * kPagesPerCell;
+  if (index == 0) {
+    ClipStartPage = static_cast<int>(p);
+    LoopTargetPage = static_cast<int>(p);
+  }
+  const bool loop = hooks.LoopChecked ? hooks.LoopChecked() : false;
+  if (((kind == 0 && !loop) || kind == 1) && index == totalFrames - kHoldFrames)
+    LoopTargetPage = static_cast<int>(p);
+
+  FrameOnFlash = hooks.IsFrameOnFlash ? hooks.IsFrameOnFlash(Channel, CurrentChip, index) : false;
+  const bool write = MayWritePages();
+
+  for (int u = c; u < c + kFrameCells; ++u) {
+    if (write && !ReleaseCell(u)) return -3;
+    PendingMap[u] = static_cast<CellState>(WithCellClip(PendingMap[u], clip) | kCellAllocated);
+  }
+
+  const int next = FindFreeCells(kFrameCells, clip);
+  std::uint32_t q = 0;
+  if (index == totalFrames - 1) {
+    q = static_cast<std::uint32_t>(LoopTargetPage);
+  } else {
+    if (next < 0) return -1;
+    q = static_cast<std::uint32_t>(next) * kPagesPerCell;
+  }
+
+  SetPageLink(frame, p + 1, 0, 0);
+  if (write && !flash_.WriteFlashPage(frame, p, 1)) return -2;
+  for (int m = 1; m <= kPicturePages; ++m) {
+    std::uint8_t* page = frame + static_cast<std::size_t>(m) * kPageSize;
+    if (m < kPicturePages) {
+      SetPageLink(page, p + static_cast<std::uint32_t>(m) + 1, 0, 0);
+    } else {
+      const bool lastOfWipe = kind == 1 && index == totalFrames - 1;
+      SetPageLink(page, q, lastOfWipe ? kLastFrameMarkValue : 0, kFrameEndMark);
+    }
+    if (write && !flash_.WriteFlashPage(page, p + static_cast<std::uint32_t>(m), 1)) return -2;
+  }
+
+  if (ResumeMode == 0 || !FrameOnFlash) {
+    if (hooks.NoteFrameOnFlash) hooks.NoteFrameOnFlash(Channel, CurrentChip, index);
+  }
+  return 0;
+}
+
+void ClipStore::CommitCellMap() {
+  for (int c = 0; c < kCellCount; ++c)
+    if (!IsCellEmpty(PendingMap[c])) CellMap[c] = PendingMap[c];
+  std::fill(PendingMap.begin(), PendingMap.end(), 0);
+}
+
+bool ClipStore::writeMapPages() {
+  std::vector<std::uint8_t> page(kPageSize);
+  for (int k = 0; k < kMapPages; ++k) {
+    std::fill(page.begin(), page.end(), 0);
+    for (std::size_t w = 0; w < kMapBytesPerPage / 2; ++w)
+      PutU16(&page[2 * w], CellMap[static_cast<std::size_t>(k) * (kMapBytesPerPage / 2) + w]);
+    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(kMapFirstPage + k), 1))
+      return false;
+  }
+  return true;
+}
+
+bool ClipStore::SaveDirectory() {
+  for (int c = 0; c < kSystemCells; ++c) {
+    if (!ReleaseCell(c)) return false;
+    CellMap[c] |= kCellSystem;
+  }
+  std::vector<std::uint8_t> page(kPageSize);
+  for (int n = 0; n < kClipSlots; ++n) {
+    std::fill(page.begin(), page.end(), 0);
+    ClipDirectory[n].pack(page.data());
+    if (IsClipValid(n)) SetPageLink(page.data(), ClipDirectory[n].StartPage, 0, kFrameEndMark);
+    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(n), 1)) return false;
+  }
+  CommitCellMap();
+  if (!writeMapPages()) return false;
+  for (int j = 0; j < 2 * kClipSlots; ++j) {
+    std::memcpy(page.data(), &Thumbnails[static_cast<std::size_t>(j) * kPageSize], kPageSize);
+    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(kThumbFirstPage + j), 0))
+      return false;
+  }
+  return LoadDirectory();
+}
+
+void ClipStore::ClearMaps() {
+  std::fill(CellMap.begin(), CellMap.end(), 0);
+  std::fill(PendingMap.begin(), PendingMap.end(), 0);
+}
+
+void ClipStore::ClearPendingMap() {
+  std::fill(PendingMap.begin(), PendingMap.end(), 0);
+}
+
+void ClipStore::ClearDirectory() {
+  ClipDirectory.fill(ClipRecord{});
+}
+
+// ---------------------------------------------------------------- connection and load
+
+void ClipStore::setStatus0(const std::string& text) {
+  StatusPanel0 = text;
+  op_.setStatus(0, text);
+}
+
+void ClipStore::Connect1ButtonClick() {
+  switch (Channel) {
+    case 1:
+      SelectChip(2);
+      break;
+    case 2:
+      SelectChip(SuperWipeMask ? 6 : 4);
+      break;
+    case 3:
+      SelectChip(8);
+      break;
+    default:
+      SelectChip(0);
+      break;
+  }
+}
+
+void ClipStore::SelectChip(int chip) {
+  DisableControls();
+  ShowDisconnected();
+  CurrentChip = std::clamp(chip, 0, kChipCount - 1);
+  flash_.SetChipSelect(CurrentChip);
+  ShowConnected();
+  op_.setCursor(Operator::Cursor::Arrow);
+  ChannelCaption = "Chip " + std::to_string(CurrentChip);
+  EnableControls();
+}
+
+void ClipStore::ShowConnected() {
+  Connected = true;
+  flash_.BeginFlashAccess();
+  if (LoadDirectory()) {
+    flash_.EndFlashAccess();
+    flash_.SelectClip(CurrentChip, 0);
+    setStatus0("Connected");
+  } else {
+    DropConnection();
+  }
+}
+
+void ClipStore::ShowDisconnected() {
+  CurrentChip = 0;
+  Connected = false;
+  setStatus0("Disconnected");
+  Timeline.Clear();
+  MapImage.fill(Qt::white);
+  if (onMapChanged) onMapChanged();
+  op_.setProgress(0);
+}
+
+void ClipStore::DropConnection() {
+  ShowDisconnected();
+  EnableControls();
+}
+
+void ClipStore::DisableControls() {
+  op_.setControlsEnabled(false);
+}
+
+void ClipStore::EnableControls() {
+  CancelShown = false;
+  op_.setControlsEnabled(true);
+  op_.setTitle("Vennor");
+}
+
+bool ClipStore::LoadDirectory() {
+  return ReadClipRecords() && ReadCellMap() && ReadThumbnails() && (FillTimeline(), true);
+}
+
+bool ClipStore::ReadClipRecords() {
+  std::vector<std::uint8_t> page(kPageSize);
+  for (int n = 0; n < kClipSlots; ++n) {
+    if (!flash_.ReadFlashPage(page.data(), static_cast<std::uint32_t>(n), 1)) return false;
+    ClipDirectory[n] = ClipRecord::unpack(page.data());
+    if (!ClipDirectory[n].isValid()) ClipDirectory[n] = ClipRecord{};
+  }
+  return true;
+}
+
+bool ClipStore::ReadCellMap() {
+  std::vector<std::uint8_t> page(kPageSize);
+  for (int k = 0; k < kMapPages; ++k) {
+    if (!flash_.ReadFlashPage(page.data(), static_cast<std::uint32_t>(kMapFirstPage + k), 1))
+      return false;
+    for (std::size_t w = 0; w < kMapBytesPerPage / 2; ++w)
+      CellMap[static_cast<std::size_t>(k) * (kMapBytesPerPage / 2) + w] = GetU16(&page[2 * w]);
+  }
+  MapHint = FreeSpaceHint();
+  return true;
+}
+
+std::string ClipStore::FreeSpaceHint() const {
+  const int f = CountFreeCells();
+  return std::to_string(f * 100 / kCellCount) + "% (" + std::to_string(f / 2) + " frames free)";
+}
+
+bool ClipStore::ReadThumbnails() {
+  for (int j = 0; j < 2 * kClipSlots; ++j) {
+    if (!flash_.ReadFlashPage(&Thumbnails[static_cast<std::size_t>(j) * kPageSize],
+                              static_cast<std::uint32_t>(kThumbFirstPage + j), 0))
+      return false;
+  }
+  return true;
+}
+
+void ClipStore::FillTimeline() {
+  Timeline.Clear();
+  for (int n = 0; n < kClipSlots; ++n) AddTimelineEntry(n);
+  DrawChannelMap();
+}
+
+QImage ClipStore::ThumbnailImage(int n) const {
+  QImage img(kThumbWidth, kThumbHeight, QImage::Format_RGB16);
+  const std::uint8_t* slot = &Thumbnails[static_cast<std::size_t>(n) * kThumbSlotBytes];
+  for (int r = 0; r < kThumbHeight; ++r) {
+    auto* line = reinterpret_cast<std::uint16_t*>(img.scanLine(r));
+    for (int x = 0; x < kThumbWidth; ++x) line[x] = GetU16(slot + kThumbRowBytes * r + 2 * x);
+  }
+  return img;
+}
+
+void ClipStore::AddTimelineEntry(int n) {
+  const ClipRecord& r = ClipDirectory[n];
+  if (r.StartPage == 0) return;
+  QImage thumb = ThumbnailImage(n);
+  if (r.HasAudio) {
+    // A small loudspeaker marks clips with sound.
+    QPainter p(&thumb);
+    p.fillRect(1, 1, 12, 10, Qt::black);
+    p.fillRect(3, 4, 3, 4, Qt::yellow);
+    const QPoint cone[] = {{6, 4}, {10, 2}, {10, 9}, {6, 7}};
+    p.setPen(Qt::yellow);
+    p.setBrush(Qt::yellow);
+    p.drawPolygon(cone, 4);
+  }
+  Timeline.AddItem(thumb, n, static_cast<int>(r.StartPage), r.Kind,
+                   r.FrameCount != 0 ? r.SourceFrames : 0, r.Height, r.Width, r.ClipNumber);
+}
+
+void ClipStore::DrawChannelMap() {
+  const int sel = Timeline.SelectedIndex();
+  SelectedClip[CurrentChip] = sel >= 0 ? Timeline.item(sel).Index : -1;
+  ChannelMap::Draw(MapImage, CellMap.data(), SelectedClip[CurrentChip]);
+  if (onMapChanged) onMapChanged();
+}
+
+void ClipStore::Image3MouseDown(MouseButton button, int x, int y) {
+  if (!flash_.IsConnected() || button != MouseButton::Left) return;
+  const int cell = ChannelMap::CellAt(x, y, MapImage.width(), MapImage.height());
+  if (cell < 0) return;
+  const CellState s = CellMap[cell];
+  if (!(s & kCellAllocated) || (s & (kCellUnusable | kCellSystem))) return;
+  if (Timeline.FindByIndex(CellClip(s))) {
+    Timeline.SelectByIndex(CellClip(s));
+    Timeline.Paint();
+    DrawChannelMap();
+  }
+}
+
+void ClipStore::PaintBox1MouseDown(MouseButton button, int x, int y) {
+  if (!flash_.IsConnected()) return;
+  if (button == MouseButton::Left) {
+    Timeline.ToggleAt(x, y);
+    const int sel = Timeline.SelectedIndex();
+    if (sel >= 0) flash_.SelectClip(CurrentChip, Timeline.item(sel).Index);
+  } else if (button == MouseButton::Right) {
+    Timeline.SelectAt(x, y);
+  }
+  DrawChannelMap();
+}
+
+void ClipStore::BeginRunning() {
+  Running = true;
+  CancelShown = true;
+}
+
+void ClipStore::CancelButtonClick() {
+  if (!op_.confirm("Are you shure to cancel?")) return;
+  Running = false;
+  CancelShown = false;
+}
+
+}  // namespace orvana
