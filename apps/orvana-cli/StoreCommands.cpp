@@ -5,6 +5,8 @@
 #include <string>
 
 #include "Cli.h"
+
+#if __has_include("flash/ZT_FLASH.h")
 #include "TerminalOperator.h"
 #include "common/Text1252.h"
 #include "flash/PageAccess.h"
@@ -264,3 +266,10 @@ void addStoreCommands(CLI::App& app, Globals& g, int& exitCode) {
 }
 
 }  // namespace orvana::cli
+
+#else
+// Until the flash engine is part of the build there is nothing to reach the chips with.
+namespace orvana::cli {
+void addStoreCommands(CLI::App&, Globals&, int&) {}
+}  // namespace orvana::cli
+#endif
