@@ -86,6 +86,8 @@ class ClipStore {
   bool DeleteClip(int n);
   void Format0Click(bool quick);
   bool FormatChip(bool quick);
+  // The hidden "Defragment" item: nothing to do.
+  void Defragment0Click() {}
 
   // ---- read-back ----
   // Work-folder path of clip n of `chip`: "<n>.<chip>".
