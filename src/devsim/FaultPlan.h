@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace orvana::devsim {
@@ -40,5 +41,9 @@ struct FaultPlan {
 
   bool operator==(const FaultPlan&) const = default;
 };
+
+// "CHIP:BLOCK" and "CHIP:ROW:BYTE:BIT" in decimal, each field within the chip's geometry.
+bool parseBlockRef(std::string_view text, BlockRef& out);
+bool parseBitFlip(std::string_view text, BitFlip& out);
 
 }  // namespace orvana::devsim
