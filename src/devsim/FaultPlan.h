@@ -34,9 +34,9 @@ struct FaultPlan {
   std::uint32_t delayMicros = 0;
   double dropRequestShare = 0.0;  // request ignored as if lost on the way (not executed)
   std::uint32_t busyReads = 0;    // status reads that show busy after each program or erase
-  std::vector<BlockRef> failErase;
-  std::vector<BlockRef> failProgram;
-  std::vector<BitFlip> flips;
+  std::vector<BlockRef> failErase{};
+  std::vector<BlockRef> failProgram{};
+  std::vector<BitFlip> flips{};
   bool silent = false;  // ignore every datagram
 
   bool operator==(const FaultPlan&) const = default;
