@@ -48,17 +48,23 @@ namespace {
 void BuildRow(const std::uint32_t* px, int lineType, std::uint8_t* full) {
   switch (lineType) {
     case kLineLuma:
-      for (int p = 0; p < kFrameWidth / 2; ++p) {
-        const YCbCrPair c = PixelPairToYCbCr(px[2 * p], px[2 * p + 1]);
-        full[2 * p] = c.Y0;
-        full[2 * p + 1] = c.Y1;
+      // Luma of each pixel alone; the same figures as PixelPairToYCbCr's Y0 and Y1.
+      for (int x = 0; x < kFrameWidth; ++x) {
+        const std::uint32_t v = px[x];
+        full[x] = detail::Clamp8To247(
+            detail::LumaOf(int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)));
       }
       break;
     case kLineChroma:
+      // Cr and Cb only; the same figures as PixelPairToYCbCr's.
       for (int p = 0; p < kFrameWidth / 2; ++p) {
-        const YCbCrPair c = PixelPairToYCbCr(px[2 * p], px[2 * p + 1]);
-        full[2 * p] = c.Cr;
-        full[2 * p + 1] = c.Cb;
+        const std::uint32_t a = px[2 * p], b = px[2 * p + 1];
+        const int r0 = int((a >> 16) & 0xFF), g0 = int((a >> 8) & 0xFF), b0 = int(a & 0xFF);
+        const int r1 = int((b >> 16) & 0xFF), g1 = int((b >> 8) & 0xFF), b1 = int(b & 0xFF);
+        const int v = (detail::VOf(r0, g0, b0) + detail::VOf(r1, g1, b1)) >> 1;
+        const int u = (detail::UOf(r0, g0, b0) + detail::UOf(r1, g1, b1)) >> 1;
+        full[2 * p] = detail::Clamp8To247(v + 128);
+        full[2 * p + 1] = detail::Clamp8To247(u + 128);
       }
       break;
     default:  // alpha and wipe pictures are grey; blue stands for the level
