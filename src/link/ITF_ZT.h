@@ -1,8 +1,18 @@
 #pragma once
 
 // Device link: the one object through which every exchange with the device passes.
-// The NAND sequencer sits one layer up (flash) and is owned beside the link rather than by it,
-// so that the link library does not depend on the layer built on it.
+//
+// Wire format (all fields little-endian):
+//   write    code | 0x80|seq | len16 = n+12 | parameter block (8) | payload (n)
+//            device answers 4 bytes, byte 0 = code
+//   read     code | seq | len16 = R          (R = n + ReplyOffset(code) + 12)
+//            device answers R bytes, byte 0 = code, data from 12 + ReplyOffset(code)
+//   poll     FF 00 05 00
+//            device answers 5 bytes, FF .. .. .. last accepted write sequence
+//   parameter block: access kind | offset16 | 0 | ~board | board | 0 0
+//
+// The NAND sequencer sits one layer up (flash) and is created beside the link with a reference to
+// it, so that this library does not depend on the layer built on it.
 
 #include <array>
 #include <cstdint>
@@ -10,47 +20,58 @@
 #include <string>
 
 #include "common/Operator.h"
+#include "link/TimingTable.h"
 
 namespace orvana {
 
-class ITF_ZT;
 class ZT_MEM;
 class TClientUDPSocket;
 class TServerUDPSocket;
 
 using ParameterBlock = std::array<std::uint8_t, 8>;
 
-// Process-wide protocol timing; stored values are halved once by the link's constructor.
-struct TimingTableData {
-  std::uint32_t ReceiveWait = 300;
-  std::uint32_t PollWindow = 1000;
-  std::int32_t WriteAttempts = 4;
-  std::uint32_t ReadWindow = 1000;
-  ITF_ZT* link = nullptr;
-  std::int32_t UnitsPerMs = 0;
-};
+inline constexpr std::uint8_t kCmdBoard = 128;
+inline constexpr std::uint8_t kCmdRegister = 130;
+inline constexpr std::uint8_t kCmdFlashCycles = 135;
+inline constexpr std::uint8_t kCmdFlashData = 136;
+inline constexpr std::uint8_t kCmdPoll = 255;
+// A write packet and its 12-byte header must fit the 1500-byte buffers.
+inline constexpr int kMaxPayload = 1488;
 
-TimingTableData& TimingTable();
+// Where the data starts in a read reply, after the 12 header bytes.
+int ReplyOffset(std::uint8_t code);
+
+// Block for a register access (command 130) at `offset`; the link fills in the board bytes.
+ParameterBlock RegisterBlock(std::uint16_t offset);
 
 struct BoardEntry {
   char name[30] = {};
   std::int32_t id = 0;
   std::int32_t kind = 0;
 };
+using BoardTableArray = std::array<BoardEntry, 26>;
+
+// The table as the device's modules are known: "Unknown" everywhere but the named boards.
+BoardTableArray DefaultBoardTable();
 
 class ITF_ZT {
  public:
-  // Opens the sockets (replies arrive on hostPort) and runs the device-control start-up; the
-  // takeover question goes to `op`.
+  // Opens the sockets (the device at address:port, replies arriving on hostPort), then announces
+  // the host, reads the registers and takes control of the device; the takeover question goes to
+  // `op`. Never fails as such: LinkDead and LastFailed tell what happened.
   ITF_ZT(const std::string& address, std::uint16_t port, Operator& op,
          std::uint16_t hostPort = 21248);
   ~ITF_ZT();
   ITF_ZT(const ITF_ZT&) = delete;
   ITF_ZT& operator=(const ITF_ZT&) = delete;
 
+  // Acknowledged write; true when acknowledged or confirmed by a poll.
   bool WriteCommand(std::uint8_t code, const ParameterBlock* block, const std::uint8_t* payload,
                     int n);
+  // Read of n data bytes into destination; false at once without traffic for n <= 0 or a reply
+  // that would not fit the packet buffer.
   bool ReadCommand(std::uint8_t code, std::uint8_t* destination, int n);
+  // 1: the device took the current sequence; 0: it did not; -1: no poll reply.
   int Poll();
   bool SelectBoard(int index);
 
@@ -64,19 +85,18 @@ class ITF_ZT {
   std::uint8_t OwnerFlag = 0;
   std::uint8_t BoardNumber = 0;
   std::uint8_t BoardKind = 0;
-  std::array<BoardEntry, 26> BoardTable{};
+  BoardTableArray BoardTable{};
   std::int32_t LinkDead = 0;
   std::uint8_t Sequence = 0;
 
  private:
+  void advanceSequence();
+  void deviceControlStartUp();
+
   Operator& op_;
   std::unique_ptr<ZT_MEM> mem_;
   std::unique_ptr<TClientUDPSocket> sender_;
   std::unique_ptr<TServerUDPSocket> receiver_;
 };
-
-// Cues clip `clipNumber` (directory slot 0..99) on `chip`; chips without a clip-select register
-// are accepted without traffic.
-bool SelectClip(int chip, int clipNumber);
 
 }  // namespace orvana
