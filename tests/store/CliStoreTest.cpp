@@ -1,0 +1,110 @@
+// The store commands of orvana-cli against an in-process simulated device.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "StoreFixture.h"
+#include "common/Operator.h"
+#include "devsim/DeviceSimulator.h"
+#include "flash/PageAccess.h"
+#include "flash/ZT_FLASH.h"
+#include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
+#include "store/ClipStore.h"
+#include "store/DeviceFlashPort.h"
+#include "support/TempHome.h"
+
+namespace orvana {
+namespace {
+
+class CliStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = hostPort;
+    options.recordTraffic = false;
+    sim = std::make_unique<devsim::DeviceSimulator>(options);
+    ASSERT_TRUE(sim->start()) << sim->error();
+    // Chips 0 and 1 formatted, clip 5 (slot 4) of 1 frame on both; the link is gone again
+    // before the command line takes the same reply port.
+    ResetTimingTable();
+    SilentOperator op;
+    ITF_ZT link("127.0.0.1", sim->port(), op, hostPort);
+    ZT_FLASH flash(link);
+    PageAccess access(link, flash, op);
+    DeviceFlashPort port(access);
+    ClipStore store(port, op);
+    for (int chip : {0, 1}) {
+      store.SelectChip(chip);
+      ASSERT_TRUE(store.FormatChip(false));
+      ASSERT_EQ(test::writeClip(store, 4, 0, 1, true, "say \"hi\"", 1), 0);
+    }
+  }
+
+  std::string run(const std::string& args, int& rc) {
+    const std::string cmd = std::string(ORVANA_CLI) +
+                            " --device 127.0.0.1:" + std::to_string(sim->port()) + " --host-port " +
+                            std::to_string(hostPort) + " " + args + " 2>/dev/null </dev/null";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    const int status = p != nullptr ? pclose(p) : -1;
+    rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+  }
+
+  test::TempHome home;
+  std::uint16_t hostPort = test::freeUdpPort();
+  std::unique_ptr<devsim::DeviceSimulator> sim;
+};
+
+TEST_F(CliStoreTest, ListReadSelectMapDeleteFormat) {
+  int rc = -1;
+  std::string out = run("list --chip 0 --json", rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(out,
+            "[\n  {\"number\": 5, \"frames\": 1, \"source_frames\": 6, \"kind\": 0, \"has_audio\": "
+            "true, \"comment\": \"say \\\"hi\\\"\", \"start_page\": 768}\n]\n");
+  out = run("list --channel clip1", rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(out.find("99% (8184 frames free)"), std::string::npos) << out;
+
+  const auto file = home.path() / "five.clip";
+  run("read --chip 1 --number 5 -o " + file.string(), rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(std::filesystem::file_size(file), 598088u);
+  run("read --chip 1 --number 6", rc);
+  EXPECT_NE(rc, 0);
+  EXPECT_FALSE(std::filesystem::exists(ClipStore::ClipFilePath(5, 1)));
+
+  run("select --chip 0 --number 5", rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(sim->reg(800), 4);
+  EXPECT_EQ(sim->reg(801), 0);
+
+  const auto png = home.path() / "map.png";
+  run("map --chip 0 -o " + png.string(), rc);
+  ASSERT_EQ(rc, 0);
+  const QImage map(QString::fromStdString(png.string()));
+  ASSERT_EQ(map.size(), QSize(1024, 128));
+  EXPECT_EQ(map.pixel(12 * 4 + 1, 1), qRgb(255, 0, 0));
+
+  run("delete --channel clip1 --number 5", rc);  // no --yes: the question is answered No
+  EXPECT_NE(rc, 0);
+  run("--yes delete --channel clip1 --number 5", rc);
+  EXPECT_EQ(rc, 0);
+  for (const char* chip : {"0", "1"})
+    EXPECT_EQ(run(std::string("list --json --chip ") + chip, rc), "[]\n");
+
+  run("--yes format --channel clip1 --quick", rc);
+  EXPECT_EQ(rc, 0);
+  out = run("list --chip 1", rc);
+  EXPECT_NE(out.find("99% (8186 frames free)"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace orvana
