@@ -241,6 +241,30 @@ TEST_F(ClipStoreTest, FullFormatMarksBlocksThatFailToEraseAndQuickFormatKeepsThe
   EXPECT_EQ(store.CountFreeCells(), 16372);
 }
 
+TEST_F(ClipStoreTest, ConnectShowsTheChannelsChip) {
+  struct Case {
+    int channel;
+    bool mask;
+    int chip;
+  };
+  for (const Case& c : {Case{0, false, 0}, Case{1, false, 2}, Case{2, false, 4}, Case{2, true, 6},
+                        Case{3, true, 8}}) {
+    store.Channel = c.channel;
+    store.SuperWipeMask = c.mask;
+    store.Connect1ButtonClick();
+    EXPECT_EQ(store.CurrentChip, c.chip);
+    EXPECT_EQ(flash.chip, c.chip);
+    EXPECT_EQ(store.ChannelCaption, "Chip " + std::to_string(c.chip));
+    EXPECT_EQ(store.StatusPanel0, "Connected");
+  }
+  flash.failReadAfter = 5;  // the directory does not load
+  store.SelectChip(11);
+  EXPECT_EQ(store.StatusPanel0, "Disconnected");
+  EXPECT_EQ(store.CurrentChip, 0);
+  EXPECT_FALSE(store.Connected);
+  EXPECT_TRUE(op.controlsEnabled);
+}
+
 TEST_F(ClipStoreTest, MapClickSelectsTheClipOfARedCell) {
   ASSERT_EQ(test::writeClip(store, 2, 0, 1, true), 0);
   store.Image3MouseDown(MouseButton::Left, 1, 1);  // system cell
@@ -372,6 +396,10 @@ TEST_F(ReadBackTest, OneFrameClipGivesAFileOf598088Bytes) {
   }
   EXPECT_EQ(GetU32(&bytes[72 + 72 * kPageSize + kPageLinkOffset]), 768u);
   EXPECT_EQ(op.title, "Reading... 100%");
+  // A second read-back replaces the file.
+  std::filesystem::resize_file(path, 10);
+  ASSERT_TRUE(store.ReadClipBack(9));
+  EXPECT_EQ(std::filesystem::file_size(path), 598088u);
 }
 
 TEST_F(ReadBackTest, HoldFramesAreNotRead) {
