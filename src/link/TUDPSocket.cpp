@@ -44,13 +44,25 @@ int TUDPSocket::pendingBytes() const {
   return n;
 }
 
+int TUDPSocket::spinMicros() const {
+  const double spin = 2 * typicalWaitMicros_ + kMinSpinMicros;
+  return spin > kMaxSpinMicros ? kMinSpinMicros : static_cast<int>(spin);
+}
+
 int TUDPSocket::WaitForData(std::uint32_t timeoutMs) {
   if (handle < 0) return 0;
   using Clock = std::chrono::steady_clock;
   const std::uint32_t start = tickCount();
-  const auto spinEnd = Clock::now() + std::chrono::microseconds(kSpinMicros);
+  const auto begin = Clock::now();
+  const auto spinEnd = begin + std::chrono::microseconds(spinMicros());
   for (;;) {
-    if (pendingBytes() > 0) return pendingBytes();
+    if (pendingBytes() > 0) {
+      double waited = std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
+      // One very late reply must not keep the average high for long.
+      if (waited > 1000) waited = 1000;
+      typicalWaitMicros_ += (waited - typicalWaitMicros_) / 8;
+      return pendingBytes();
+    }
     const std::uint32_t elapsed = tickCount() - start;
     if (elapsed > timeoutMs) return 0;
     if (Clock::now() < spinEnd) continue;

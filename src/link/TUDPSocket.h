@@ -39,9 +39,13 @@ class TUDPSocket {
   int WaitForData(std::uint32_t timeoutMs);
   void Close();
 
-  // How long WaitForData spins before it blocks: a reply on loopback or a LAN usually lands
-  // within this, and waking a blocked thread costs more than the spin.
-  static constexpr int kSpinMicros = 40;
+  // WaitForData spins while a reply is likely to land soon and sleeps in the kernel otherwise:
+  // waking a blocked thread costs tens of microseconds on a virtual machine, more than a quick
+  // reply takes, while spinning through a slow reply wastes a processor. The spin lasts about
+  // twice the recent typical wait, at most kMaxSpinMicros; a slow device gets kMinSpinMicros.
+  static constexpr int kMaxSpinMicros = 120;
+  static constexpr int kMinSpinMicros = 5;
+  int spinMicros() const;
 
  protected:
   explicit TUDPSocket(Role role);
@@ -53,6 +57,8 @@ class TUDPSocket {
 
  private:
   int pendingBytes() const;
+  // Running average of how long waits that ended with data took, in microseconds.
+  double typicalWaitMicros_ = 0;
 };
 
 class TClientUDPSocket : public TUDPSocket {
