@@ -4,6 +4,7 @@
 // operator's side (messages, link counters in status panel 1, event pumping) to the sequencer.
 
 #include <cstdint>
+#include <string>
 
 #include "common/Operator.h"
 
@@ -24,11 +25,18 @@ class PageAccess {
   bool WriteFlashPage(std::uint8_t* page, std::uint32_t row, int ecc);
   void ShowLinkCounters();
 
+  // The text of status panel 1, e.g. " C-0    S-2    R-0    B-17".
+  static std::string counterText(std::int64_t confirms, std::int64_t writeFailures,
+                                 std::int64_t readFailures, std::int64_t corrections);
+
   ITF_ZT& link() { return link_; }
   ZT_FLASH& flash() { return flash_; }
   Operator& op() { return op_; }
 
  private:
+  void pageDone();
+  void pageFailed(const char* text);
+
   ITF_ZT& link_;
   ZT_FLASH& flash_;
   Operator& op_;

@@ -1,0 +1,66 @@
+#pragma once
+
+// The NAND sequencer: turns page operations into cycle lists (command 135), 1024-byte data
+// moves (command 136) and status polls over the device link. Chips use 00h/30h read, 80h/10h
+// program, 60h/D0h erase, 70h status, two column cycles (always 0: pages move whole) and three
+// row cycles, low byte first.
+//
+// Exchanges per page: a read is 9 (list + eight data reads); a program is at least 12 (set-up
+// list, eight data writes, confirm list, one status read of two exchanges).
+
+#include <cstdint>
+
+#include "flash/HammingCode.h"
+#include "flash/PageBuffer.h"
+#include "flash/ZT_FLASH_CYCLE.h"
+
+namespace orvana {
+
+class ITF_ZT;
+
+class ZT_FLASH {
+ public:
+  static constexpr int kPieceBytes = 1024;
+  static constexpr int kPieces = kPageBytes / kPieceBytes;
+  static constexpr int kProgramPolls = 30;
+  static constexpr int kErasePolls = 1000;
+  static constexpr int kChips = 12;
+
+  explicit ZT_FLASH(ITF_ZT& link);
+  ZT_FLASH(const ZT_FLASH&) = delete;
+  ZT_FLASH& operator=(const ZT_FLASH&) = delete;
+
+  // Chip 0..11; anything else is refused without traffic.
+  bool SetChipSelect(int chip);
+  bool SetHostAccess(bool on);
+  // The chip's status byte, or 0 when an exchange failed.
+  std::uint8_t ReadStatus();
+  // page: 8192 bytes. ecc == 1 runs the page through the page ECC (decode after reading, encode
+  // before programming, in place, whatever the outcome of the program). Rows beyond the chip's
+  // last page are refused without traffic.
+  bool ReadPage(std::uint8_t* page, std::uint32_t row, int ecc);
+  bool ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc);
+  bool EraseBlock(std::uint32_t row);
+
+  // A finished operation that passed: ready and array ready set, both fail bits clear.
+  static bool IsReady(std::uint8_t status) { return (status & 0x63) == 0x60; }
+
+  // Bits corrected by the page ECC; only grows.
+  std::uint32_t Corrections = 0;
+
+  FlashControl& control() { return control_; }
+  ZT_FLASH_CYCLE& cycle() { return cycle_; }
+  HammingCode& code() { return code_; }
+
+ private:
+  void addRow(std::uint32_t row);
+  bool sendControl();
+  bool pollReady(int limit);
+
+  ITF_ZT& link_;
+  FlashControl control_;
+  ZT_FLASH_CYCLE cycle_;
+  HammingCode code_;
+};
+
+}  // namespace orvana

@@ -1,0 +1,115 @@
+// The persistent store: what survives a restart and a kill, and what it costs on disk.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "devsim/DeviceSimulator.h"
+#include "devsim/DevsimProcess.h"
+#include "devsim/WireHost.h"
+#include "support/TempHome.h"
+
+namespace orvana::devsim {
+namespace {
+
+using test::Page;
+
+std::uint64_t allocatedBytes(const std::filesystem::path& folder) {
+  std::uint64_t total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    struct stat st {};
+    if (::stat(entry.path().c_str(), &st) == 0)
+      total += static_cast<std::uint64_t>(st.st_blocks) * 512;
+  }
+  return total;
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<DeviceSimulator> startSim() {
+    DeviceSimulatorOptions options;
+    options.replyPort = replyPort;
+    options.store = store;
+    auto sim = std::make_unique<DeviceSimulator>(options);
+    EXPECT_TRUE(sim->start()) << sim->error();
+    return sim;
+  }
+
+  test::TempHome home;
+  std::filesystem::path store = home.path() / "devsim";
+  std::uint16_t replyPort = test::freeUdpPort();
+};
+
+TEST_F(StoreTest, PagesAndErasesSurviveARestart) {
+  {
+    auto sim = startSim();
+    test::WireHost host(sim->port(), replyPort);
+    ASSERT_EQ(host.programPage(2, 512, test::patternPage(1)), 0xE0);
+    ASSERT_EQ(host.programPage(2, 600, test::patternPage(2)), 0xE0);
+    ASSERT_EQ(host.programPage(9, 10, test::patternPage(3)), 0xE0);
+    ASSERT_EQ(host.eraseBlock(2, 512), 0xE0);  // takes rows 512..767 again
+  }
+  auto sim = startSim();
+  test::WireHost host(sim->port(), replyPort);
+  Page page{};
+  ASSERT_TRUE(host.readPage(9, 10, page));
+  EXPECT_EQ(page, test::patternPage(3));
+  ASSERT_TRUE(host.readPage(2, 600, page));
+  EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](auto b) { return b == 0xFF; }));
+}
+
+TEST_F(StoreTest, EveryAcknowledgedProgramSurvivesSigkill) {
+  const std::uint16_t port = test::freeUdpPort();
+  test::DevsimProcess process;
+  ASSERT_TRUE(process.start({"--address", "127.0.0.1", "--port", std::to_string(port),
+                             "--reply-port", std::to_string(replyPort), "--store", store.string()}))
+      << process.firstLine();
+  EXPECT_EQ(process.firstLine(), "listening on 127.0.0.1:" + std::to_string(port));
+  test::WireHost host(port, replyPort);
+  constexpr std::uint32_t kPages = 24;
+  for (std::uint32_t i = 0; i < kPages; ++i)
+    ASSERT_EQ(host.programPage(static_cast<int>(i % 12), i * 37, test::patternPage(i)), 0xE0);
+  process.signal(SIGKILL);
+  const int status = process.wait();
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  // The lock dies with the process, so the store opens again at once.
+  auto sim = startSim();
+  for (std::uint32_t i = 0; i < kPages; ++i) {
+    Page page{};
+    ASSERT_TRUE(sim->readPage(static_cast<int>(i % 12), i * 37, page.data()));
+    EXPECT_EQ(page, test::patternPage(i)) << "page " << i;
+  }
+}
+
+TEST_F(StoreTest, EmptyChipsCostNothingOnDisk) {
+  auto sim = startSim();
+  EXPECT_LT(allocatedBytes(store), 64u * 1024) << "twelve 8 GiB chips, all holes";
+  test::WireHost host(sim->port(), replyPort);
+  for (std::uint32_t row = 0; row < 4; ++row)
+    ASSERT_EQ(host.programPage(6, 0x40000 + row, test::patternPage(row)), 0xE0);
+  const std::uint64_t used = allocatedBytes(store);
+  EXPECT_GE(used, 4u * 8192);
+  EXPECT_LT(used, 1024u * 1024);
+  // Programming an all-ones page allocates nothing.
+  Page ones;
+  ones.fill(0xFF);
+  ASSERT_EQ(host.programPage(6, 0x80000, ones), 0xE0);
+  EXPECT_EQ(allocatedBytes(store), used);
+  // The erase gives the space back.
+  ASSERT_EQ(host.eraseBlock(6, 0x40000), 0xE0);
+  EXPECT_LT(allocatedBytes(store), 64u * 1024);
+}
+
+TEST_F(StoreTest, OneServerPerStoreFolder) {
+  auto first = startSim();
+  DeviceSimulatorOptions options;
+  options.store = store;
+  DeviceSimulator second(options);
+  EXPECT_FALSE(second.start());
+  EXPECT_NE(second.error().find("in use"), std::string::npos) << second.error();
+}
+
+}  // namespace
+}  // namespace orvana::devsim
