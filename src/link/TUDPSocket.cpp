@@ -132,4 +132,12 @@ int TServerUDPSocket::Receive(std::uint8_t* buffer) {
   }
 }
 
+int TServerUDPSocket::Discard() {
+  if (handle < 0) return 0;
+  int count = 0;
+  std::uint8_t scratch[1];
+  while (::recv(handle, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) >= 0) ++count;
+  return count;
+}
+
 }  // namespace orvana

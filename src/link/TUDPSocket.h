@@ -81,6 +81,8 @@ class TServerUDPSocket : public TUDPSocket {
   // Returns its length, 0 when nothing came (or closed), -1 on a socket error. Datagrams longer
   // than kPacketSize or from another sender are dropped and the wait goes on.
   int Receive(std::uint8_t* buffer);
+  // Throws away everything already queued, without waiting; returns how many datagrams.
+  int Discard();
 
  private:
   std::optional<in_addr> peer_;
