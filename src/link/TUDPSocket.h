@@ -55,8 +55,12 @@ class TUDPSocket {
   Role role_;
   std::int32_t addressLength = sizeof(sockaddr_in);
 
- private:
+ protected:
   int pendingBytes() const;
+  // Repeats `attempt` (nonzero result: done) spinning briefly, then sleeping in the kernel, until
+  // the time-out has passed; 0 then.
+  template <class Attempt>
+  int waitFor(std::uint32_t timeoutMs, Attempt&& attempt);
   // Running average of how long waits that ended with data took, in microseconds.
   double typicalWaitMicros_ = 0;
 };
