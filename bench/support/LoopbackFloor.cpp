@@ -75,42 +75,50 @@ double wallMicros() {
   return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::array<Figures, 4> measureLoopbackFloor(int exchanges) {
-  std::array<Figures, 4> out{};
-  for (std::size_t k = 0; k < kShapes.size(); ++k) {
-    const ShapeSpec spec = shapeSpec(kShapes[k]);
-    LoopbackSocket host, device;
-    host.aim(device.port);
-    device.aim(host.port);
-    std::atomic<bool> stop{false};
-    std::thread responder([&] {
-      std::vector<std::uint8_t> in(2048), reply(static_cast<std::size_t>(spec.replyBytes), 0x82);
-      while (!stop.load(std::memory_order_relaxed)) {
-        if (spinReceive(device.fd, in.data(), in.size(), stop, wallMicros() + 5e6) < 0) continue;
-        ::send(device.fd, reply.data(), reply.size(), 0);
-      }
-    });
-    std::vector<std::uint8_t> request(static_cast<std::size_t>(spec.requestBytes), 0x88), in(2048);
-    // A short warm-up, so both threads are running before the clock starts.
-    for (int i = 0; i < 200; ++i) {
-      ::send(host.fd, request.data(), request.size(), 0);
-      spinReceive(host.fd, in.data(), in.size(), stop, wallMicros() + 1e6);
+Figures measureLoopbackFloor(Shape shape, int exchanges) {
+  const ShapeSpec spec = shapeSpec(shape);
+  LoopbackSocket host, device;
+  host.aim(device.port);
+  device.aim(host.port);
+  std::atomic<bool> stop{false};
+  std::thread responder([&] {
+    std::vector<std::uint8_t> in(2048), reply(static_cast<std::size_t>(spec.replyBytes), 0x82);
+    while (!stop.load(std::memory_order_relaxed)) {
+      if (spinReceive(device.fd, in.data(), in.size(), stop, wallMicros() + 5e6) < 0) continue;
+      ::send(device.fd, reply.data(), reply.size(), 0);
     }
-    Figures f;
-    const double cpu0 = threadCpuMicros();
-    const double t0 = wallMicros();
-    for (int i = 0; i < exchanges; ++i) {
-      ::send(host.fd, request.data(), request.size(), 0);
-      if (spinReceive(host.fd, in.data(), in.size(), stop, wallMicros() + 1e6) < 0) break;
-      ++f.exchanges;
-    }
-    f.wallMicros = wallMicros() - t0;
-    f.cpuMicros = threadCpuMicros() - cpu0;
-    stop = true;
-    responder.join();
-    out[k] = f;
+  });
+  std::vector<std::uint8_t> request(static_cast<std::size_t>(spec.requestBytes), 0x88), in(2048);
+  const Figures f = timeExchanges(exchanges, [&] {
+    ::send(host.fd, request.data(), request.size(), 0);
+    return spinReceive(host.fd, in.data(), in.size(), stop, wallMicros() + 1e6) >= 0;
+  });
+  stop = true;
+  responder.join();
+  return f;
+}
+
+Figures Rounds::best() const {
+  Figures b;
+  for (const auto& f : rounds)
+    if (f.exchangesPerSecond() > b.exchangesPerSecond()) b = f;
+  return b;
+}
+
+Figures Rounds::total() const {
+  Figures t;
+  for (const auto& f : rounds) {
+    t.exchanges += f.exchanges;
+    t.wallMicros += f.wallMicros;
+    t.cpuMicros += f.cpuMicros;
   }
-  return out;
+  return t;
+}
+
+std::array<Figures, 4> measureLoopbackFloor(int exchanges) {
+  std::array<Figures, 4> all{};
+  for (Shape s : kShapes) all[static_cast<std::size_t>(s)] = measureLoopbackFloor(s, exchanges);
+  return all;
 }
 
 }  // namespace orvana::bench

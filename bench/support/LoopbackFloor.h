@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace orvana::bench {
 
@@ -33,13 +34,47 @@ struct Figures {
   double cpuShare() const { return wallMicros > 0 ? cpuMicros / wallMicros : 0; }
 };
 
-// Measures `exchanges` round trips of every shape; a lost datagram (which loopback should never
-// show) ends that shape early, so the figures cover what completed.
+// Measures `exchanges` round trips of one shape. The responder thread exists only during the
+// call, so it takes no processor from whatever is measured next. A lost datagram (which loopback
+// should never show) ends the run early; the figures cover what completed.
+Figures measureLoopbackFloor(Shape shape, int exchanges);
+// All four shapes, indexed by Shape.
 std::array<Figures, 4> measureLoopbackFloor(int exchanges);
+
+// Times `exchanges` calls of `exchange` (after a short warm-up), stopping at the first failure.
+template <class F>
+Figures timeExchanges(int exchanges, F&& exchange);
+
+// Figures of several rounds of one configuration. Other processes on a shared machine slow some
+// rounds down; interleaving the configurations round by round and taking each one's best round
+// compares them under the same conditions.
+struct Rounds {
+  std::vector<Figures> rounds;
+  void add(const Figures& f) { rounds.push_back(f); }
+  // The round with the highest exchange rate.
+  Figures best() const;
+  // All rounds together (for the processor share over the whole run).
+  Figures total() const;
+};
 
 // CPU time of the calling thread in microseconds (user + system).
 double threadCpuMicros();
 // Monotonic wall time in microseconds.
 double wallMicros();
+
+template <class F>
+Figures timeExchanges(int exchanges, F&& exchange) {
+  for (int i = 0; i < 50; ++i) exchange();
+  Figures f;
+  const double cpu0 = threadCpuMicros();
+  const double t0 = wallMicros();
+  for (int i = 0; i < exchanges; ++i) {
+    if (!exchange()) break;
+    ++f.exchanges;
+  }
+  f.wallMicros = wallMicros() - t0;
+  f.cpuMicros = threadCpuMicros() - cpu0;
+  return f;
+}
 
 }  // namespace orvana::bench

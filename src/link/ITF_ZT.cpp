@@ -168,6 +168,10 @@ bool ITF_ZT::WriteCommand(std::uint8_t code, const ParameterBlock* block,
   header[9] = BoardNumber;
 
   LastFailed = 0;
+  // Only one command is ever outstanding, so whatever is queued now answers an earlier one (a
+  // duplicate, or a reply that came after its wait ended). Taking it as this command's
+  // acknowledgement would report a write the device may never have received.
+  if (!LinkDead) receiver_->Discard();
   std::uint8_t buffer[kPacketSize];
   const int attempts = TimingTable().WriteAttempts;
   for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -198,6 +202,8 @@ int ITF_ZT::Poll() {
   std::uint8_t buffer[kPacketSize];
   const std::uint32_t t0 = tickCount();
   while (tickCount() - t0 < TimingTable().PollWindow) {
+    // A queued poll reply is stale: it may predate the write being resolved.
+    receiver_->Discard();
     sender_->Send(kPoll, 4);
     const int got = receiver_->Receive(buffer);
     if (got == 5 && buffer[0] == kCmdPoll) {
@@ -222,6 +228,8 @@ bool ITF_ZT::ReadCommand(std::uint8_t code, std::uint8_t* destination, int n) {
   putU16(&request[2], r);
 
   LastFailed = 0;
+  // A queued reply of the same length and code would belong to an earlier read.
+  if (!LinkDead) receiver_->Discard();
   std::uint8_t buffer[kPacketSize];
   const std::uint32_t t0 = tickCount();
   while (!LinkDead) {

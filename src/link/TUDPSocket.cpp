@@ -44,27 +44,49 @@ int TUDPSocket::pendingBytes() const {
   return n;
 }
 
-int TUDPSocket::WaitForData(std::uint32_t timeoutMs) {
-  if (handle < 0) return 0;
+int TUDPSocket::spinMicros() const {
+  const double spin = 2 * typicalWaitMicros_ + kMinSpinMicros;
+  return spin > kMaxSpinMicros ? kMinSpinMicros : static_cast<int>(spin);
+}
+
+template <class Attempt>
+int TUDPSocket::waitFor(std::uint32_t timeoutMs, Attempt&& attempt) {
   using Clock = std::chrono::steady_clock;
   const std::uint32_t start = tickCount();
-  const auto spinEnd = Clock::now() + std::chrono::microseconds(kSpinMicros);
+  const auto begin = Clock::now();
+  const auto spinEnd = begin + std::chrono::microseconds(spinMicros());
   for (;;) {
-    if (pendingBytes() > 0) return pendingBytes();
+    if (const int got = attempt(); got != 0) {
+      double waited = std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
+      // One very late reply must not keep the average high for long.
+      if (waited > 1000) waited = 1000;
+      typicalWaitMicros_ += (waited - typicalWaitMicros_) / 8;
+      return got;
+    }
     const std::uint32_t elapsed = tickCount() - start;
     if (elapsed > timeoutMs) return 0;
     if (Clock::now() < spinEnd) continue;
     // Sleep in the kernel until something arrives or the time-out has passed.
     const std::uint32_t left = timeoutMs - elapsed + 1;
     pollfd p{handle, POLLIN, 0};
-    int r = ::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
-    if (r > 0 && pendingBytes() == 0) {
-      // Readable yet nothing pending: an empty datagram or a socket error. Consume it, or the
-      // poll would return at once for the rest of the wait.
+    (void)::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+  }
+}
+
+int TUDPSocket::WaitForData(std::uint32_t timeoutMs) {
+  if (handle < 0) return 0;
+  return waitFor(timeoutMs, [this] {
+    const int n = pendingBytes();
+    if (n > 0) return n;
+    // Readable yet nothing pending means an empty datagram (or a socket error) at the head of
+    // the queue; take it away, or it would hide everything behind it.
+    pollfd p{handle, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0) {
       std::uint8_t scratch = 0;
       (void)::recv(handle, &scratch, 1, MSG_DONTWAIT);
     }
-  }
+    return 0;
+  });
 }
 
 TClientUDPSocket::TClientUDPSocket(const std::string& deviceAddress, std::uint16_t port)
@@ -99,25 +121,27 @@ TServerUDPSocket::TServerUDPSocket(std::uint16_t port, Operator& op) : TUDPSocke
 
 int TServerUDPSocket::Receive(std::uint8_t* buffer) {
   if (handle < 0) return 0;
-  const std::uint32_t wait = TimingTable().ReceiveWait;
-  const std::uint32_t start = tickCount();
-  for (;;) {
-    const std::uint32_t elapsed = tickCount() - start;
-    if (elapsed > wait) return 0;
-    if (WaitForData(wait - elapsed) == 0) return 0;
+  // Trying to read is as cheap as asking for the pending count, so the wait reads directly.
+  return waitFor(TimingTable().ReceiveWait, [this, buffer] {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     // MSG_TRUNC reports the datagram's true length while storing at most kPacketSize bytes.
-    auto r = ::recvfrom(handle, buffer, kPacketSize, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
-                        &fromLength);
-    if (r < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      return -1;
-    }
-    if (r > kPacketSize) continue;
-    if (peer_ && from.sin_addr.s_addr != peer_->s_addr) continue;
+    const auto r = ::recvfrom(handle, buffer, kPacketSize, MSG_DONTWAIT | MSG_TRUNC,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    // Dropped: longer than any reply, from another sender, or empty.
+    if (r > kPacketSize || r == 0) return 0;
+    if (peer_ && from.sin_addr.s_addr != peer_->s_addr) return 0;
     return static_cast<int>(r);
-  }
+  });
+}
+
+int TServerUDPSocket::Discard() {
+  if (handle < 0) return 0;
+  int count = 0;
+  std::uint8_t scratch[1];
+  while (::recv(handle, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) >= 0) ++count;
+  return count;
 }
 
 }  // namespace orvana

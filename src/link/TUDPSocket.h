@@ -39,9 +39,13 @@ class TUDPSocket {
   int WaitForData(std::uint32_t timeoutMs);
   void Close();
 
-  // How long WaitForData spins before it blocks: a reply on loopback or a LAN usually lands
-  // within this, and waking a blocked thread costs more than the spin.
-  static constexpr int kSpinMicros = 40;
+  // WaitForData spins while a reply is likely to land soon and sleeps in the kernel otherwise:
+  // waking a blocked thread costs tens of microseconds on a virtual machine, more than a quick
+  // reply takes, while spinning through a slow reply wastes a processor. The spin lasts about
+  // twice the recent typical wait, at most kMaxSpinMicros; a slow device gets kMinSpinMicros.
+  static constexpr int kMaxSpinMicros = 120;
+  static constexpr int kMinSpinMicros = 5;
+  int spinMicros() const;
 
  protected:
   explicit TUDPSocket(Role role);
@@ -51,8 +55,14 @@ class TUDPSocket {
   Role role_;
   std::int32_t addressLength = sizeof(sockaddr_in);
 
- private:
+ protected:
   int pendingBytes() const;
+  // Repeats `attempt` (nonzero result: done) spinning briefly, then sleeping in the kernel, until
+  // the time-out has passed; 0 then.
+  template <class Attempt>
+  int waitFor(std::uint32_t timeoutMs, Attempt&& attempt);
+  // Running average of how long waits that ended with data took, in microseconds.
+  double typicalWaitMicros_ = 0;
 };
 
 class TClientUDPSocket : public TUDPSocket {
@@ -75,6 +85,8 @@ class TServerUDPSocket : public TUDPSocket {
   // Returns its length, 0 when nothing came (or closed), -1 on a socket error. Datagrams longer
   // than kPacketSize or from another sender are dropped and the wait goes on.
   int Receive(std::uint8_t* buffer);
+  // Throws away everything already queued, without waiting; returns how many datagrams.
+  int Discard();
 
  private:
   std::optional<in_addr> peer_;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 #include <algorithm>
 
+#include <thread>
+
 #include "LinkFixture.h"
 #include "link/TUDPSocket.h"
 
@@ -206,6 +208,51 @@ TEST_F(ProtocolTest, AcknowledgementFromAnotherAddressIsNotTaken) {
   EXPECT_TRUE(l.WriteCommand(135, nullptr, payload, 4));
   EXPECT_EQ(l.PollConfirms, 1);  // only the device's poll reply confirmed it
   ::close(stranger);
+}
+
+// A reply queued before a command starts belongs to an earlier one; it must not stand in for
+// the answer to this one.
+TEST_F(ProtocolTest, StaleRepliesAreNotTakenForNewOnes) {
+  ITF_ZT& l = makeLink();
+  auto count = std::make_shared<int>(0);
+  peer->setHandler([count](const Bytes& q, DeviceModel& m) -> std::vector<Bytes> {
+    ++*count;
+    if (isWrite(q) && q[0] == 135) {
+      // First write: acknowledged twice. Second write: never arrives at the device.
+      if (q[12] == 1) {
+        auto r = m.answer(q);
+        return {r[0], r[0]};
+      }
+      return {};
+    }
+    if (q.size() == 4 && q[0] == 136) {
+      // Reads: the first is answered twice with 0xAA; the second's first request is lost.
+      Bytes reply(static_cast<std::size_t>(q[2] | (q[3] << 8)), 0);
+      reply[0] = 136;
+      if (*count < 100) {
+        *count = 100;
+        reply[19] = 0xAA;
+        return {reply, reply};
+      }
+      if (*count == 101) return {};
+      reply[19] = 0xBB;
+      return {reply};
+    }
+    return m.answer(q);
+  });
+  const std::uint8_t first[4] = {1, 0, 0, 0};
+  const std::uint8_t second[4] = {2, 0, 0, 0};
+  EXPECT_TRUE(l.WriteCommand(135, nullptr, first, 4));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the duplicate is queued
+  EXPECT_FALSE(l.WriteCommand(135, nullptr, second, 4));
+  EXPECT_EQ(l.WriteFailures, 1);
+
+  std::uint8_t value = 0;
+  EXPECT_TRUE(l.ReadCommand(136, &value, 1));
+  EXPECT_EQ(value, 0xAA);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(l.ReadCommand(136, &value, 1));
+  EXPECT_EQ(value, 0xBB);
 }
 
 TEST_F(ProtocolTest, SilentDeviceFailsInBoundedTimeWithoutResend) {
