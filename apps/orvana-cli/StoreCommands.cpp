@@ -5,8 +5,6 @@
 #include <string>
 
 #include "Cli.h"
-
-#if __has_include("flash/ZT_FLASH.h")
 #include "TerminalOperator.h"
 #include "common/Text1252.h"
 #include "flash/PageAccess.h"
@@ -266,10 +264,3 @@ void addStoreCommands(CLI::App& app, Globals& g, int& exitCode) {
 }
 
 }  // namespace orvana::cli
-
-#else
-// Until the flash engine is part of the build there is nothing to reach the chips with.
-namespace orvana::cli {
-void addStoreCommands(CLI::App&, Globals&, int&) {}
-}  // namespace orvana::cli
-#endif

@@ -3,6 +3,7 @@
 #include "flash/PageAccess.h"
 #include "flash/ZT_FLASH.h"
 #include "link/ITF_ZT.h"
+#include "link/ZT_MEM.h"
 
 namespace orvana {
 
@@ -25,7 +26,7 @@ void DeviceFlashPort::SetChipSelect(int chip) {
   access_.flash().SetChipSelect(chip);
 }
 bool DeviceFlashPort::SelectClip(int chip, int clipNumber) {
-  return orvana::SelectClip(chip, clipNumber);
+  return orvana::SelectClip(access_.link(), chip, clipNumber);
 }
 bool DeviceFlashPort::IsConnected() const {
   return access_.link().IsConnected();

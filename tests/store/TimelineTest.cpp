@@ -20,6 +20,8 @@ class TimelineTest : public ::testing::Test {
       app_ = std::make_unique<QGuiApplication>(argc, argv);
     }
   }
+  // Gone before static destruction, where Qt can no longer tear it down.
+  static void TearDownTestSuite() { app_.reset(); }
   void add(int n, int index, int kind = 0, int frames = 10, int clipNumber = 0) {
     QImage thumb(90, 72, QImage::Format_RGB16);
     thumb.fill(QColor(0, 255, 0));
