@@ -53,7 +53,11 @@ class FrameSource : public WriteFrameSource {
     MediaController* source = slotSource(sources_, role.Source);
     const std::uint8_t* soundBlock = nullptr;
     if (source != nullptr && source->IsOpen()) {
-      source->Seek(i, pass.Wrap);  // past the end the last frame stays held
+      // A hold frame shows the clip's last frame. Seeking there rather than past the end
+      // keeps that true when a continued pass starts among the hold frames, where the frame
+      // held from the last seek would be another one.
+      const bool holdFrame = pass.Wrap == 0 && i >= pass.FramesToWrite;
+      source->Seek(holdFrame ? pass.FramesToWrite - 1 : i, pass.Wrap);
       if (!source->GrabFrame(decoded_)) decoded_ = Picture{};
       if (role.SoundChannel >= 0 && !silent) {
         sound_.fill(0);

@@ -125,10 +125,19 @@ inline std::vector<Page> Snapshot(WriteRig& rig, std::initializer_list<int> chip
   return out;
 }
 
-inline int CountDifferences(const std::vector<Page>& a, const std::vector<Page>& b) {
+inline int CountDifferences(const std::vector<Page>& a, const std::vector<Page>& b,
+                            std::uint32_t rowsPerChip) {
   if (a.size() != b.size()) return -1;
   int n = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    if (++n <= 3) {
+      std::size_t at = 0;
+      while (a[i][at] == b[i][at]) ++at;
+      ADD_FAILURE() << "chip index " << i / rowsPerChip << " row " << i % rowsPerChip
+                    << " differs from byte " << at;
+    }
+  }
   return n;
 }
 
