@@ -1,0 +1,100 @@
+#pragma once
+
+// The write of a clip into every chip of a channel, with "Safe write": how far it came is kept in
+// the settings and in the resume file, so a write stopped by a cancel, a failure or the end of
+// the program can be continued and ends with the same flash as one that never stopped.
+// Headless: the main window, the command line and the tests drive the same object.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/Operator.h"
+#include "media/MediaController.h"
+#include "media/ResumeFile.h"
+#include "media/SourceSelection.h"
+
+namespace orvana {
+
+class ClipStore;
+
+// Where the time of the frames built and written in a pass went, in microseconds.
+struct WriteTimings {
+  int FramesBuilt = 0;
+  int FramesPlaced = 0;
+  double DecodeMicros = 0;  // seek, grab picture and sound
+  double EncodeMicros = 0;  // fit, line coding, sound, thumbnail
+  double PlaceMicros = 0;   // WriteFrame: allocation, erase, ECC and transfer of the pages
+  double StallMicros = 0;   // waiting for a frame the worker had not finished (overlapped only)
+};
+
+// What every frame of a pass is built with.
+struct WritePassFrames {
+  int FramesToWrite = 0;
+  int Wrap = 0;
+  bool Timecode = false;
+  int ClipSourceWidth = 0;
+  int ClipSourceHeight = 0;
+  std::uint8_t* ThumbnailSlot = nullptr;  // filled at frame FramesToWrite / 2
+};
+
+// Decodes and encodes one chip's frames into two frame buffers: the sequential pass uses one,
+// the overlapped pass builds the next frame into the other on a worker thread. Kept apart from
+// the store side because the media and store layers each define the page constants.
+class WriteFrameSource {
+ public:
+  static std::unique_ptr<WriteFrameSource> Create(MediaSources& sources);
+  virtual ~WriteFrameSource() = default;
+  // silent: the frame's sound is silence whatever the source holds.
+  virtual void Build(int slot, int chip, int i, const WritePassFrames& pass, bool silent,
+                     WriteTimings& timings) = 0;
+  virtual std::uint8_t* Buffer(int slot) = 0;
+  // The source a chip takes its pictures from ("clip", "alpha", "wipe"), and whether it is open.
+  static bool SourceOpen(const MediaSources& sources, int chip, std::string& slotName);
+};
+
+class WriteProcess {
+ public:
+  WriteProcess(ClipStore& store, SourceSelection& selection, MediaSources& sources, Operator& op);
+  ~WriteProcess();
+  WriteProcess(const WriteProcess&) = delete;
+  WriteProcess& operator=(const WriteProcess&) = delete;
+
+  void WriteButtonClick();
+  void WriteChannel();
+  // k: 0 clip, 1 super wipe, 2 logo; n: the clip number of the first pass, -1 on the first.
+  bool WriteChip(int k, int n);
+
+  ResumeFile& resumeFile() { return resume_; }
+
+  // True when the last WriteChannel completed every chip of the channel.
+  bool Completed = false;
+  // Wait after the trackbar moves to frame 0, as the sources settle (ms).
+  int SettleMs = 500;
+  // Timecode burnt into clip pictures.
+  bool Timecode = false;
+  // Build frame i + 1 on a worker thread while frame i is placed. Device traffic and every
+  // operator call stay on the calling thread; the flash is the same as without it.
+  bool Overlap = false;
+  // The date part of the comment; default: today in the system locale's short format.
+  std::function<std::string()> Today;
+  WriteTimings Timings;
+
+ private:
+  bool SourcesPresent();
+  std::string TodayText() const;
+  void SetStatus0(const std::string& text);
+
+  ClipStore& store_;
+  SourceSelection& selection_;
+  MediaSources& sources_;
+  Operator& op_;
+  ResumeFile resume_;
+};
+
+// "Connected, writing clip, speed-1.20 MB/Sec, remaining time - 5 min" for a frame that took
+// `elapsedMs` with `framesLeft` frames (the current one included) still to go.
+std::string WriteSpeedText(const std::string& savedStatus, std::uint32_t elapsedMs, int framesLeft);
+
+}  // namespace orvana

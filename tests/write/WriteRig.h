@@ -1,0 +1,144 @@
+#pragma once
+
+// One simulated device on loopback with the whole write stack on top of it, as the main window
+// holds it: link, sequencer, page access, clip store, the three sources, source selection and
+// the write process.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "common/ScriptedOperator.h"
+#include "devsim/DeviceSimulator.h"
+#include "flash/PageAccess.h"
+#include "flash/ZT_FLASH.h"
+#include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
+#include "media/SourceSelection.h"
+#include "media/WriteProcess.h"
+#include "store/ClipStore.h"
+#include "store/DeviceFlashPort.h"
+#include "support/TempHome.h"
+
+namespace orvana::test {
+
+using Page = std::vector<std::uint8_t>;
+
+inline int safeWrite(const std::string& key) {
+  return ProfileFile(paths::settingsFile(kMainIni)).readInt("Safe write", key, -1);
+}
+
+struct WriteRig {
+  explicit WriteRig(std::filesystem::path storeFolder = {}) {
+    ResetTimingTable();
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = hostPort;
+    options.recordTraffic = false;
+    options.store = std::move(storeFolder);
+    sim = std::make_unique<devsim::DeviceSimulator>(options);
+    EXPECT_TRUE(sim->start()) << sim->error();
+    link = std::make_unique<ITF_ZT>("127.0.0.1", sim->port(), op, hostPort);
+    flash = std::make_unique<ZT_FLASH>(*link);
+    access = std::make_unique<PageAccess>(*link, *flash, op);
+    port = std::make_unique<DeviceFlashPort>(*access);
+    store = std::make_unique<ClipStore>(*port, op);
+    sources.CreateSources();
+    selection = std::make_unique<SourceSelection>(sources, op);
+    selection->IsConnected = [this] { return link->IsConnected(); };
+    selection->Connect1ButtonClick = [this] { store->Connect1ButtonClick(); };
+    writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
+    writer->SettleMs = 0;
+    writer->Today = [] { return std::string("08.12.2026"); };
+  }
+  ~WriteRig() {
+    writer.reset();
+    selection.reset();
+    store.reset();
+    port.reset();
+    access.reset();
+    flash.reset();
+    link.reset();
+    sim.reset();
+  }
+
+  // Formats the channel's chips and opens the sources as the open buttons would.
+  void Prepare(int channel, const std::string& clip, bool loop = false,
+               const std::string& alpha = {}, const std::string& wipe = {}) {
+    selection->Channel = channel;
+    selection->LoopChecked = loop;
+    store->Channel = channel;
+    store->Connect1ButtonClick();
+    op.confirmAnswers.push_back(true);
+    store->Format0Click(false);
+    if (!clip.empty()) selection->OpenClipFile(clip);
+    if (!alpha.empty()) selection->OpenAlphaFile(alpha);
+    if (!wipe.empty()) selection->OpenWipeFile(wipe);
+    store->Connect1ButtonClick();
+  }
+
+  // Write with the number and comment prompts answered.
+  void Write(const std::string& number, const std::string& comment = "") {
+    op.promptAnswers = {number, comment.empty() ? std::string("No comment") : comment};
+    writer->WriteButtonClick();
+  }
+  void Continue() {
+    op.chooseAnswers = {1};
+    writer->WriteButtonClick();
+  }
+
+  Page Raw(int chip, std::uint32_t row) {
+    Page p(8192);
+    EXPECT_TRUE(sim->readPage(chip, row, p.data()));
+    return p;
+  }
+  // The ECC payload of a page as stored: 910 groups of 8 data bytes and a check byte.
+  Page Payload(int chip, std::uint32_t row) {
+    const Page r = Raw(chip, row);
+    Page out(7280);
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = r[i / 8 * 9 + i % 8];
+    return out;
+  }
+
+  ScriptedOperator op;
+  std::uint16_t hostPort = freeUdpPort();
+  std::unique_ptr<devsim::DeviceSimulator> sim;
+  std::unique_ptr<ITF_ZT> link;
+  std::unique_ptr<ZT_FLASH> flash;
+  std::unique_ptr<PageAccess> access;
+  std::unique_ptr<DeviceFlashPort> port;
+  std::unique_ptr<ClipStore> store;
+  MediaSources sources;
+  std::unique_ptr<SourceSelection> selection;
+  std::unique_ptr<WriteProcess> writer;
+};
+
+// Every raw page of rows [0, rows) of the chips, for comparing two devices.
+inline std::vector<Page> Snapshot(WriteRig& rig, std::initializer_list<int> chips,
+                                  std::uint32_t rows) {
+  std::vector<Page> out;
+  for (int chip : chips)
+    for (std::uint32_t row = 0; row < rows; ++row) out.push_back(rig.Raw(chip, row));
+  return out;
+}
+
+inline int CountDifferences(const std::vector<Page>& a, const std::vector<Page>& b,
+                            std::uint32_t rowsPerChip) {
+  if (a.size() != b.size()) return -1;
+  int n = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    if (++n <= 3) {
+      std::size_t at = 0;
+      while (a[i][at] == b[i][at]) ++at;
+      ADD_FAILURE() << "chip index " << i / rowsPerChip << " row " << i % rowsPerChip
+                    << " differs from byte " << at;
+    }
+  }
+  return n;
+}
+
+}  // namespace orvana::test
