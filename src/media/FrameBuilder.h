@@ -22,9 +22,6 @@ struct ChipRole {
   int SoundChannel = -1;  // 0 left, 1 right, -1 none
 };
 
-inline constexpr int kChipCount = 12;
-inline constexpr int kChannelCount = 4;
-
 // The roles of chips 0 to 11 (chip 11 belongs to no channel and carries nothing).
 ChipRole ChipRoleOf(int chip);
 // Channel of a chip's group (0 "Clip 1", 1 "Clip 2", 2 "Super wipe ", 3 "Logo "), -1 for none.

@@ -1,20 +1,18 @@
 #pragma once
 
-// Sizes of the device's frame format and of the frame buffer one chip's frame is built in. The
-// clip store uses the same figures when it links and programs the pages.
+// Sizes of the device's frame format and of the frame buffer one chip's frame is built in. Page
+// and frame geometry shared with the clip store comes from its layout header.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "store/ChipLayout.h"
+
 namespace orvana {
 
-inline constexpr int kPageSize = 8192;          // one NAND page as stored
 inline constexpr int kPagePayloadSize = 7280;   // the part the page ECC protects
 inline constexpr int kFrameContentSize = 7220;  // payload bytes the encoder fills
-inline constexpr int kPageLinkOffset = 7220;    // NextPage u32, FrameEnd u8, LastFrameMark u8
-inline constexpr int kFramePages = 73;          // lead page + 72 picture pages
-inline constexpr int kPicturePages = 72;
 inline constexpr int kFrameBufferPages = 128;  // a frame slot: two cells of 64 pages
 
 inline constexpr int kFrameWidth = 1920;
