@@ -88,10 +88,13 @@ BoardTableArray DefaultBoardTable() {
 ITF_ZT::ITF_ZT(const std::string& address, std::uint16_t port, Operator& op, std::uint16_t hostPort)
     : op_(op) {
   auto& t = TimingTable();
-  t.ReceiveWait /= 2u;
-  t.PollWindow /= 2u;
-  t.WriteAttempts /= 2;
-  t.ReadWindow /= 2u;
+  if (!t.halved) {
+    t.ReceiveWait /= 2u;
+    t.PollWindow /= 2u;
+    t.WriteAttempts /= 2;
+    t.ReadWindow /= 2u;
+    t.halved = true;
+  }
   t.link = this;
   // Measured once per process: a second link (tests) keeps the first measurement.
   if (t.UnitsPerMs == 0) CalibrateDelay();

@@ -30,6 +30,11 @@ TEST_F(ProtocolTest, ConstructionHalvesTheTimingTableAndRegistersTheLink) {
   EXPECT_TRUE(l.IsConnected());
   link.reset();
   EXPECT_EQ(TimingTable().link, nullptr);
+  // A second link in the same process works with the same values.
+  makeLink();
+  EXPECT_EQ(t.ReceiveWait, 150u);
+  EXPECT_EQ(t.WriteAttempts, 2);
+  EXPECT_EQ(t.ReadWindow, 500u);
 }
 
 // Every write and read advances the 4-bit counter (wrapping 15 -> 0); polls do not.
