@@ -98,6 +98,16 @@ Figures measureLoopbackFloor(Shape shape, int exchanges) {
   return f;
 }
 
+std::array<double, 4> floorMicrosPerExchange(int exchanges, int rounds) {
+  std::array<Rounds, 4> r;
+  for (int i = 0; i < rounds; ++i)
+    for (std::size_t k = 0; k < kShapes.size(); ++k)
+      r[k].add(measureLoopbackFloor(kShapes[k], exchanges));
+  std::array<double, 4> out{};
+  for (std::size_t k = 0; k < kShapes.size(); ++k) out[k] = r[k].best().microsPerExchange();
+  return out;
+}
+
 Figures Rounds::best() const {
   Figures b;
   for (const auto& f : rounds)

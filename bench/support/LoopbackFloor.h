@@ -39,6 +39,10 @@ struct Figures {
 // should never show) ends the run early; the figures cover what completed.
 Figures measureLoopbackFloor(Shape shape, int exchanges);
 
+// Microseconds per exchange of each shape (in kShapes order), best of `rounds` runs: the number
+// other benchmarks divide by.
+std::array<double, 4> floorMicrosPerExchange(int exchanges, int rounds);
+
 // Times `exchanges` calls of `exchange` (after a short warm-up), stopping at the first failure.
 template <class F>
 Figures timeExchanges(int exchanges, F&& exchange);
