@@ -98,13 +98,18 @@ TClientUDPSocket::TClientUDPSocket(const std::string& deviceAddress, std::uint16
     return;
   }
   address.sin_addr = *a;
+  // A connected datagram socket keeps its route instead of looking it up on every send.
+  connected_ = ::connect(handle, reinterpret_cast<const sockaddr*>(&address),
+                         static_cast<socklen_t>(addressLength)) == 0;
 }
 
 int TClientUDPSocket::Send(const std::uint8_t* data, int n) {
   if (handle < 0) return 0;
-  auto r =
-      ::sendto(handle, data, static_cast<std::size_t>(n), 0,
-               reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(addressLength));
+  const auto size = static_cast<std::size_t>(n);
+  const auto r = connected_
+                     ? ::send(handle, data, size, 0)
+                     : ::sendto(handle, data, size, 0, reinterpret_cast<const sockaddr*>(&address),
+                                static_cast<socklen_t>(addressLength));
   return static_cast<int>(r);
 }
 

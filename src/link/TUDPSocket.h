@@ -71,6 +71,9 @@ class TClientUDPSocket : public TUDPSocket {
   TClientUDPSocket(const std::string& deviceAddress, std::uint16_t port);
   // Bytes sent or -1; 0 without a system call when closed.
   int Send(const std::uint8_t* data, int n);
+
+ private:
+  bool connected_ = false;
 };
 
 class TServerUDPSocket : public TUDPSocket {
