@@ -174,7 +174,7 @@ bool ITF_ZT::WriteCommand(std::uint8_t code, const ParameterBlock* block,
   // Only one command is ever outstanding, so whatever is queued now answers an earlier one (a
   // duplicate, or a reply that came after its wait ended). Taking it as this command's
   // acknowledgement would report a write the device may never have received.
-  if (!LinkDead) receiver_->Discard();
+  if (!LinkDead) receiver_->ForgetEarlierReplies();
   std::uint8_t buffer[kPacketSize];
   const int attempts = TimingTable().WriteAttempts;
   for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -206,7 +206,7 @@ int ITF_ZT::Poll() {
   const std::uint32_t t0 = tickCount();
   while (tickCount() - t0 < TimingTable().PollWindow) {
     // A queued poll reply is stale: it may predate the write being resolved.
-    receiver_->Discard();
+    receiver_->ForgetEarlierReplies();
     sender_->Send(kPoll, 4);
     const int got = receiver_->Receive(buffer);
     if (got == 5 && buffer[0] == kCmdPoll) {
@@ -232,7 +232,7 @@ bool ITF_ZT::ReadCommand(std::uint8_t code, std::uint8_t* destination, int n) {
 
   LastFailed = 0;
   // A queued reply of the same length and code would belong to an earlier read.
-  if (!LinkDead) receiver_->Discard();
+  if (!LinkDead) receiver_->ForgetEarlierReplies();
   std::uint8_t buffer[kPacketSize];
   const std::uint32_t t0 = tickCount();
   while (!LinkDead) {
