@@ -1,7 +1,106 @@
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
 #include "Cli.h"
+#include "TerminalOperator.h"
+#include "media/FrameBuilder.h"
+#include "media/SourceSelection.h"
 
 namespace orvana::cli {
 
-void addMediaCommands(CLI::App&, Globals&, int&) {}
+namespace {
+
+struct EncodeOptions {
+  int chip = 0;
+  long long frame = 0;
+  bool loop = false;
+  bool noLoop = false;
+  bool timecode = false;
+  std::string clip, alpha, wipe, output;
+};
+
+bool OpenInto(std::unique_ptr<MediaController>& slot, const std::string& name, const char* what) {
+  if (name.empty()) return true;
+  slot = std::make_unique<MediaController>();
+  if (slot->Open(name, 320, 180)) return true;
+  std::cerr << "Cannot open " << what << " file: " << name << "\n";
+  return false;
+}
+
+int Encode(const EncodeOptions& o, bool assumeYes) {
+  const int channel = ChannelOfChip(o.chip);
+  if (channel < 0) {
+    std::cerr << "Chip " << o.chip << " belongs to no channel.\n";
+    return 2;
+  }
+  TerminalOperator op(assumeYes);
+  MediaSources sources;
+  if (!OpenInto(sources.ClipSource, o.clip, "clip") ||
+      !OpenInto(sources.AlphaSource, o.alpha, "alpha") ||
+      !OpenInto(sources.WipeSource, o.wipe, "wipe")) {
+    return 1;
+  }
+  MediaController& clip = *sources.ClipSource;
+  if (!CheckAudio(clip, op)) clip.HasAudio = 0;
+  const bool loop = o.loop && !o.noLoop;
+  const int n = int(clip.LengthFrames & 0xFFFFFFFF);
+  FramePass pass;
+  pass.FramesToWrite = ShortLoopFrames(channel, loop, n);
+  const ClipKind kind = KindOfChannel(channel);
+  const bool holdFrames = (kind == ClipKind::Clip && !loop) || kind == ClipKind::SuperWipe;
+  pass.Wrap = holdFrames ? 0 : 1;
+  pass.Timecode = o.timecode;
+  pass.ClipSourceWidth = clip.Width;
+  pass.ClipSourceHeight = clip.Height;
+  FrameBuffer buffer;
+  FrameBuilder builder(sources);
+  if (!builder.BuildFrame(buffer, o.chip, o.frame, pass)) return 1;
+  std::ofstream out(o.output, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize(kFramePages) * kPageSize);
+  if (!out) {
+    std::cerr << "Cannot write " << o.output << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void addMediaCommands(CLI::App& app, Globals& g, int& exitCode) {
+  auto* probe = app.add_subcommand("probe", "Show what an AVI file holds, as the source lists do");
+  auto file = std::make_shared<std::string>();
+  probe->add_option("FILE", *file, "AVI file")->required();
+  probe->callback([file, &g, &exitCode] {
+    TerminalOperator op(g.yes);
+    MediaController m;
+    if (!m.Open(*file, 320, 180)) {
+      std::cerr << "Cannot open " << *file << "\n";
+      exitCode = 1;
+      return;
+    }
+    if (!CheckAudio(m, op)) m.HasAudio = 0;
+    std::vector<std::string> video, audio;
+    ShowSourceInfo(m, &video, &audio);
+    for (const auto& l : video) std::cout << l << "\n";
+    for (const auto& l : audio) std::cout << l << "\n";
+    exitCode = 0;
+  });
+
+  auto* encode = app.add_subcommand(
+      "encode", "Write the 73 pages one chip stores of one frame (payload before links and ECC)");
+  auto o = std::make_shared<EncodeOptions>();
+  encode->add_option("--chip", o->chip, "Chip 0 to 10")->required()->check(CLI::Range(0, 10));
+  encode->add_option("--frame", o->frame, "Frame index")->required()->check(CLI::NonNegativeNumber);
+  auto* loop = encode->add_flag("--loop", o->loop, "The clip loops (no hold frames)");
+  encode->add_flag("--no-loop", o->noLoop, "The clip ends in hold frames (default)")
+      ->excludes(loop);
+  encode->add_flag("--timecode", o->timecode, "Stamp the timecode on the clip picture");
+  encode->add_option("CLIP", o->clip, "Clip AVI file")->required();
+  encode->add_option("--alpha", o->alpha, "Alpha AVI file");
+  encode->add_option("--wipe", o->wipe, "Wipe AVI file");
+  encode->add_option("-o,--output", o->output, "Pages file")->required();
+  encode->callback([o, &g, &exitCode] { exitCode = Encode(*o, g.yes); });
+}
 
 }  // namespace orvana::cli

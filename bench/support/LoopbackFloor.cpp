@@ -125,4 +125,10 @@ Figures Rounds::total() const {
   return t;
 }
 
+std::array<Figures, 4> measureLoopbackFloor(int exchanges) {
+  std::array<Figures, 4> all{};
+  for (Shape s : kShapes) all[static_cast<std::size_t>(s)] = measureLoopbackFloor(s, exchanges);
+  return all;
+}
+
 }  // namespace orvana::bench

@@ -38,6 +38,8 @@ struct Figures {
 // call, so it takes no processor from whatever is measured next. A lost datagram (which loopback
 // should never show) ends the run early; the figures cover what completed.
 Figures measureLoopbackFloor(Shape shape, int exchanges);
+// All four shapes, indexed by Shape.
+std::array<Figures, 4> measureLoopbackFloor(int exchanges);
 
 // Microseconds per exchange of each shape (in kShapes order), best of `rounds` runs: the number
 // other benchmarks divide by.

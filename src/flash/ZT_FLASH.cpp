@@ -1,21 +1,9 @@
 #include "flash/ZT_FLASH.h"
 
-#include <chrono>
-
 #include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
 
 namespace orvana {
-
-namespace {
-
-// About 0.1 ms: lets the chip load a page, paces the status polls.
-void pauseTick() {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
-  while (std::chrono::steady_clock::now() < until) {
-  }
-}
-
-}  // namespace
 
 ZT_FLASH::ZT_FLASH(ITF_ZT& link) : link_(link), cycle_(link, control_) {}
 
@@ -54,7 +42,7 @@ bool ZT_FLASH::pollReady(int limit) {
   // A failed status read reads as 0, i.e. not ready, and the polling goes on.
   for (int i = 0; i < limit; ++i) {
     if (IsReady(ReadStatus())) return true;
-    pauseTick();
+    DelayTick();
   }
   return false;
 }
@@ -68,7 +56,7 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   addRow(row);
   cycle_.Add(CycleKind::Command, 0x30);
   if (!cycle_.Send(false)) return false;
-  pauseTick();
+  DelayTick();  // the chip loads the page meanwhile
   for (int piece = 0; piece < kPieces; ++piece) {
     if (!link_.ReadCommand(kFlashDataCommand, page + kPieceBytes * piece, kPieceBytes)) {
       return false;

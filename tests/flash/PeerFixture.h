@@ -8,6 +8,7 @@
 #include "common/ScriptedOperator.h"
 #include "flash/ZT_FLASH.h"
 #include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
 #include "support/TempHome.h"
 
 namespace orvana::test {
@@ -16,6 +17,7 @@ namespace orvana::test {
 class PeerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    ResetTimingTable();  // every test builds its own link
     hostPort = freeUdpPort();
     peer = std::make_unique<DevicePeer>(hostPort);
     link = std::make_unique<ITF_ZT>("127.0.0.1", peer->port(), op, hostPort);

@@ -1,0 +1,188 @@
+// The sequencer and page access against the simulated device: pages round-trip with the page
+// ECC, injected read flips are corrected, and injected chip faults end where the polls end.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "common/ScriptedOperator.h"
+#include "devsim/DeviceSimulator.h"
+#include "flash/PageAccess.h"
+#include "flash/ZT_FLASH.h"
+#include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
+#include "support/TempHome.h"
+
+namespace orvana {
+namespace {
+
+PageBuffer randomPayload(std::mt19937& rng) {
+  PageBuffer page{};
+  for (int i = 0; i < kPayloadBytes; ++i) page[static_cast<std::size_t>(i)] = std::uint8_t(rng());
+  return page;
+}
+
+class FlashDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { start({}); }
+
+  void start(const devsim::FaultPlan& faults) {
+    pages.reset();
+    flash.reset();
+    link.reset();
+    sim.reset();
+    ResetTimingTable();
+    const std::uint16_t hostPort = test::freeUdpPort();
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = hostPort;
+    options.faults = faults;
+    options.recordTraffic = false;
+    sim = std::make_unique<devsim::DeviceSimulator>(options);
+    ASSERT_TRUE(sim->start()) << sim->error();
+    link = std::make_unique<ITF_ZT>("127.0.0.1", sim->port(), op, hostPort);
+    ASSERT_TRUE(link->IsConnected());
+    flash = std::make_unique<ZT_FLASH>(*link);
+    pages = std::make_unique<PageAccess>(*link, *flash, op);
+  }
+
+  bool select(int chip) { return flash->SetChipSelect(chip); }
+
+  test::TempHome home;
+  ScriptedOperator op;
+  std::unique_ptr<devsim::DeviceSimulator> sim;
+  std::unique_ptr<ITF_ZT> link;
+  std::unique_ptr<ZT_FLASH> flash;
+  std::unique_ptr<PageAccess> pages;
+};
+
+TEST_F(FlashDeviceTest, ManyPagesRoundTripWithEcc) {
+  std::mt19937 rng(2024);
+  struct Stored {
+    int chip;
+    std::uint32_t row;
+    PageBuffer payload;
+  };
+  std::vector<Stored> stored;
+  ASSERT_TRUE(pages->BeginFlashAccess());
+  for (int chip : {0, 5, 11}) {
+    ASSERT_TRUE(select(chip));
+    ASSERT_TRUE(pages->EraseFlashBlock(768));
+    for (std::uint32_t row = 768; row < 768 + 40; ++row) {
+      Stored s{chip, row, randomPayload(rng)};
+      PageBuffer buffer = s.payload;
+      ASSERT_TRUE(pages->WriteFlashPage(buffer.data(), row, 1)) << chip << "/" << row;
+      // What the chip holds is the encoded page.
+      PageBuffer encoded = s.payload;
+      HammingCode().EncodePage(encoded.data());
+      PageBuffer raw{};
+      ASSERT_TRUE(sim->readPage(chip, row, raw.data()));
+      ASSERT_EQ(raw, encoded) << chip << "/" << row;
+      stored.push_back(s);
+    }
+  }
+  for (const auto& s : stored) {
+    ASSERT_TRUE(select(s.chip));
+    PageBuffer buffer{};
+    ASSERT_TRUE(pages->ReadFlashPage(buffer.data(), s.row, 1));
+    ASSERT_EQ(buffer, s.payload) << s.chip << "/" << s.row;
+  }
+  ASSERT_TRUE(pages->EndFlashAccess());
+  EXPECT_EQ(flash->Corrections, 0u);
+  EXPECT_TRUE(op.messages.empty());
+  EXPECT_EQ(link->WriteFailures + link->ReadFailures, 0);
+}
+
+TEST_F(FlashDeviceTest, InjectedReadFlipsAreCorrected) {
+  std::mt19937 rng(7);
+  devsim::FaultPlan faults;
+  std::vector<PageBuffer> payloads;
+  for (std::uint32_t row = 0; row < 16; ++row) {
+    payloads.push_back(randomPayload(rng));
+    // One flip in a data byte of two groups of every page, away from check bytes.
+    const auto g1 = static_cast<std::uint16_t>(9 * (row * 50) + row % 8);
+    const auto g2 = static_cast<std::uint16_t>(9 * (909 - row) + 3);
+    faults.flips.push_back({2, 1024 + row, g1, static_cast<std::uint8_t>(row % 8)});
+    faults.flips.push_back({2, 1024 + row, g2, 7});
+  }
+  faults.flips.push_back({2, 1024, 9 * 5 + 8, 3});  // a check-bit flip: left alone, uncounted
+  ASSERT_TRUE(select(2));
+  ASSERT_TRUE(pages->EraseFlashBlock(1024));
+  for (std::uint32_t row = 0; row < 16; ++row) {
+    PageBuffer buffer = payloads[row];
+    ASSERT_TRUE(pages->WriteFlashPage(buffer.data(), 1024 + row, 1));
+  }
+  sim->setFaults(faults);
+  for (std::uint32_t row = 0; row < 16; ++row) {
+    PageBuffer buffer{};
+    ASSERT_TRUE(pages->ReadFlashPage(buffer.data(), 1024 + row, 1));
+    ASSERT_EQ(buffer, payloads[row]) << row;
+  }
+  EXPECT_EQ(flash->Corrections, 32u);
+  EXPECT_EQ(op.status[1].back(), " C-0    S-0    R-0    B-32");
+  // Without the ECC the flips are there to see.
+  PageBuffer raw{};
+  ASSERT_TRUE(flash->ReadPage(raw.data(), 1025, 0));
+  PageBuffer encoded = payloads[1];
+  HammingCode().EncodePage(encoded.data());
+  EXPECT_NE(raw, encoded);
+}
+
+TEST_F(FlashDeviceTest, RawPagesAndErasedPages) {
+  ASSERT_TRUE(select(9));
+  ASSERT_TRUE(pages->EraseFlashBlock(2048));
+  PageBuffer erased{};
+  ASSERT_TRUE(pages->ReadFlashPage(erased.data(), 2050, 0));
+  EXPECT_TRUE(std::all_of(erased.begin(), erased.end(), [](auto b) { return b == 0xFF; }));
+  ASSERT_TRUE(pages->ReadFlashPage(erased.data(), 2050, 1));
+  EXPECT_TRUE(std::all_of(erased.begin(), erased.begin() + kPayloadBytes,
+                          [](auto b) { return b == 0xFF; }));
+  EXPECT_EQ(flash->Corrections, 0u);
+
+  std::mt19937 rng(3);
+  PageBuffer page;
+  for (auto& b : page) b = std::uint8_t(rng());
+  PageBuffer buffer = page;
+  ASSERT_TRUE(pages->WriteFlashPage(buffer.data(), 2051, 0));
+  EXPECT_EQ(buffer, page);
+  PageBuffer back{};
+  ASSERT_TRUE(pages->ReadFlashPage(back.data(), 2051, 0));
+  EXPECT_EQ(back, page);
+}
+
+TEST_F(FlashDeviceTest, ChipFaultsEndAtThePollLimits) {
+  devsim::FaultPlan faults;
+  faults.failProgram = {{4, 10}};
+  faults.failErase = {{4, 11}};
+  start(faults);
+  ASSERT_TRUE(select(4));
+  PageBuffer page{};
+  op.cursor = Operator::Cursor::Wait;
+  EXPECT_FALSE(pages->WriteFlashPage(page.data(), 10 * 256 + 3, 1));
+  EXPECT_EQ(op.messages, std::vector<std::string>{"Write error. Try again."});
+  EXPECT_EQ(op.cursor, Operator::Cursor::Arrow);
+  EXPECT_FALSE(pages->EraseFlashBlock(11 * 256));
+  EXPECT_EQ(op.messages.size(), 1u);
+  EXPECT_TRUE(pages->EraseFlashBlock(12 * 256));
+
+  // A chip that stays busy a while: within 30 reads a program passes, beyond it fails; an
+  // erase waits up to 1000.
+  faults = {};
+  faults.busyReads = 29;
+  sim->setFaults(faults);
+  page = {};
+  EXPECT_TRUE(pages->WriteFlashPage(page.data(), 12 * 256, 1));
+  faults.busyReads = 30;
+  sim->setFaults(faults);
+  page = {};
+  EXPECT_FALSE(pages->WriteFlashPage(page.data(), 12 * 256 + 1, 1));
+  faults.busyReads = 999;
+  sim->setFaults(faults);
+  EXPECT_TRUE(pages->EraseFlashBlock(13 * 256));
+  faults.busyReads = 1000;
+  sim->setFaults(faults);
+  EXPECT_FALSE(pages->EraseFlashBlock(14 * 256));
+}
+
+}  // namespace
+}  // namespace orvana

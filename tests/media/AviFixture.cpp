@@ -1,0 +1,180 @@
+#include "media/AviFixture.h"
+
+#include <map>
+#include <memory>
+#include <random>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace orvana::test {
+
+std::uint32_t FixturePixel(int f, int x, int y) {
+  const std::uint32_t r = std::uint32_t(x * 7 + f * 13) & 0xFF;
+  const std::uint32_t g =
+      x == 0 && y == 0 ? std::uint32_t(f) & 0xFF : std::uint32_t(y * 5 + f) & 0xFF;
+  const std::uint32_t b = std::uint32_t(x + y + f * 29) & 0xFF;
+  return (r << 16) | (g << 8) | b;
+}
+
+std::int16_t FixtureSample(std::int64_t s, int c) {
+  const int v = int(s % 30000);
+  return std::int16_t(c == 0 ? v : -v);
+}
+
+namespace {
+
+struct Writer {
+  AVFormatContext* oc = nullptr;
+  AVCodecContext* venc = nullptr;
+  AVCodecContext* aenc = nullptr;
+  AVStream* vst = nullptr;
+  AVStream* ast = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* pkt = nullptr;
+  ~Writer() {
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&venc);
+    avcodec_free_context(&aenc);
+    if (oc != nullptr) {
+      if (oc->pb != nullptr) avio_closep(&oc->pb);
+      avformat_free_context(oc);
+    }
+  }
+  bool Drain(AVCodecContext* enc, AVStream* st) {
+    for (;;) {
+      const int r = avcodec_receive_packet(enc, pkt);
+      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+      if (r < 0) return false;
+      av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+      pkt->stream_index = st->index;
+      if (av_interleaved_write_frame(oc, pkt) < 0) return false;
+    }
+  }
+};
+
+}  // namespace
+
+bool WriteAvi(const std::filesystem::path& file, const AviSpec& spec) {
+  Writer w;
+  if (avformat_alloc_output_context2(&w.oc, nullptr, "avi", file.c_str()) < 0) return false;
+  const AVCodec* vc = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+  if (vc == nullptr) return false;
+  w.vst = avformat_new_stream(w.oc, nullptr);
+  w.venc = avcodec_alloc_context3(vc);
+  w.venc->width = spec.Width;
+  w.venc->height = spec.Height;
+  w.venc->pix_fmt = AV_PIX_FMT_0RGB32;
+  w.venc->time_base = AVRational{1, 25};
+  w.venc->framerate = AVRational{25, 1};
+  w.venc->gop_size = spec.Gop;
+  w.venc->thread_count = 1;
+  if (avcodec_open2(w.venc, vc, nullptr) < 0) return false;
+  avcodec_parameters_from_context(w.vst->codecpar, w.venc);
+  w.vst->time_base = w.venc->time_base;
+
+  if (spec.AudioRate > 0) {
+    const AVCodec* ac =
+        avcodec_find_encoder(spec.AudioBits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE);
+    w.ast = avformat_new_stream(w.oc, nullptr);
+    w.aenc = avcodec_alloc_context3(ac);
+    w.aenc->sample_rate = spec.AudioRate;
+    w.aenc->sample_fmt = spec.AudioBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    av_channel_layout_default(&w.aenc->ch_layout, spec.AudioChannels);
+    w.aenc->time_base = AVRational{1, spec.AudioRate};
+    if (avcodec_open2(w.aenc, ac, nullptr) < 0) return false;
+    avcodec_parameters_from_context(w.ast->codecpar, w.aenc);
+    w.ast->time_base = w.aenc->time_base;
+  }
+  if (avio_open(&w.oc->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+  if (avformat_write_header(w.oc, nullptr) < 0) return false;
+
+  w.frame = av_frame_alloc();
+  w.pkt = av_packet_alloc();
+  std::int64_t samplesDone = 0;
+  for (int f = 0; f < spec.Frames; ++f) {
+    av_frame_unref(w.frame);
+    w.frame->format = w.venc->pix_fmt;
+    w.frame->width = spec.Width;
+    w.frame->height = spec.Height;
+    if (av_frame_get_buffer(w.frame, 0) < 0) return false;
+    for (int y = 0; y < spec.Height; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(w.frame->data[0] + y * w.frame->linesize[0]);
+      for (int x = 0; x < spec.Width; ++x) row[x] = FixturePixel(f, x, y);
+    }
+    w.frame->pts = f;
+    if (avcodec_send_frame(w.venc, w.frame) < 0 || !w.Drain(w.venc, w.vst)) return false;
+
+    if (w.aenc != nullptr) {
+      const std::int64_t end = std::int64_t(f + 1) * spec.AudioRate / 25;
+      const int n = int(end - samplesDone);
+      av_frame_unref(w.frame);
+      w.frame->format = w.aenc->sample_fmt;
+      av_channel_layout_copy(&w.frame->ch_layout, &w.aenc->ch_layout);
+      w.frame->sample_rate = spec.AudioRate;
+      w.frame->nb_samples = n;
+      if (av_frame_get_buffer(w.frame, 0) < 0) return false;
+      for (int s = 0; s < n; ++s) {
+        for (int c = 0; c < spec.AudioChannels; ++c) {
+          const std::int16_t v = FixtureSample(samplesDone + s, c);
+          if (spec.AudioBits == 8) {
+            w.frame->data[0][s * spec.AudioChannels + c] = std::uint8_t((v >> 8) + 128);
+          } else {
+            reinterpret_cast<std::int16_t*>(w.frame->data[0])[s * spec.AudioChannels + c] = v;
+          }
+        }
+      }
+      w.frame->pts = samplesDone;
+      samplesDone = end;
+      if (avcodec_send_frame(w.aenc, w.frame) < 0 || !w.Drain(w.aenc, w.ast)) return false;
+    }
+  }
+  avcodec_send_frame(w.venc, nullptr);
+  if (!w.Drain(w.venc, w.vst)) return false;
+  if (w.aenc != nullptr) {
+    avcodec_send_frame(w.aenc, nullptr);
+    if (!w.Drain(w.aenc, w.ast)) return false;
+  }
+  return av_write_trailer(w.oc) == 0;
+}
+
+namespace {
+struct FixtureFolder {
+  std::filesystem::path path;
+  std::map<std::string, std::filesystem::path> made;
+  FixtureFolder() {
+    std::random_device rd;
+    path =
+        std::filesystem::temp_directory_path() / ("orvana-media-fixtures-" + std::to_string(rd()));
+    std::filesystem::create_directories(path);
+  }
+  ~FixtureFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+FixtureFolder& Shared() {
+  static FixtureFolder f;
+  return f;
+}
+}  // namespace
+
+const std::filesystem::path& Fixtures::Folder() {
+  return Shared().path;
+}
+
+std::filesystem::path Fixtures::Get(const std::string& name, const AviSpec& spec) {
+  FixtureFolder& f = Shared();
+  auto it = f.made.find(name);
+  if (it != f.made.end()) return it->second;
+  const std::filesystem::path file = f.path / (name + ".avi");
+  if (!WriteAvi(file, spec)) return {};
+  f.made.emplace(name, file);
+  return file;
+}
+
+}  // namespace orvana::test

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace orvana::test {
+
+// What an AVI fixture holds. Pictures are coded losslessly (FFV1, 32-bit RGB), sound as PCM.
+struct AviSpec {
+  int Width = 64;
+  int Height = 36;
+  int Frames = 10;
+  int AudioRate = 0;  // 0: no sound
+  int AudioChannels = 2;
+  int AudioBits = 16;  // 16 or 8
+  int Gop = 10;        // keyframe distance
+};
+
+// The pixel (0x00RRGGBB) of frame f at (x, y) in every fixture: each frame differs, and the
+// green component of pixel (0, 0) is the frame number.
+std::uint32_t FixturePixel(int frame, int x, int y);
+// 16-bit sample of channel c at sample position s (stereo 16-bit fixtures).
+std::int16_t FixtureSample(std::int64_t s, int c);
+
+// Writes the fixture with the FFmpeg libraries; false on any failure.
+bool WriteAvi(const std::filesystem::path& file, const AviSpec& spec);
+
+// Fixtures made once per test run in a temporary folder and removed at exit.
+class Fixtures {
+ public:
+  static const std::filesystem::path& Folder();
+  // The file for a spec, written on first use.
+  static std::filesystem::path Get(const std::string& name, const AviSpec& spec);
+};
+
+}  // namespace orvana::test
