@@ -5,8 +5,9 @@
 //   (2)  the link against the simulated device
 //   (3)  the link against the simulated device delaying every reply by 200 us
 //
-// Rounds of all configurations are interleaved and each configuration's best round is reported,
-// so that other work on the machine does not favour one configuration over another.
+// Many short rounds of all configurations are interleaved and each configuration's best round is
+// reported, so that other work on a shared machine does not favour one configuration over another.
+// Usage: link_bench [exchanges per round = 500] [rounds = 40]
 
 #include <cstdio>
 #include <cstdlib>
@@ -69,8 +70,8 @@ struct Target {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int exchanges = argc > 1 ? std::atoi(argv[1]) : 5000;
-  const int roundCount = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int exchanges = argc > 1 ? std::atoi(argv[1]) : 500;
+  const int roundCount = argc > 2 ? std::atoi(argv[2]) : 40;
   std::printf("%d rounds of %d exchanges per shape (fewer against delayed replies)\n", roundCount,
               exchanges);
   SilentOperator op;

@@ -76,19 +76,19 @@ double wallMicros() {
 }
 
 Figures measureLoopbackFloor(Shape shape, int exchanges) {
-  const ShapeSpec spec = shapeSpec(shape);
+  const ShapeSpec sizes = shapeSpec(shape);
   LoopbackSocket host, device;
   host.aim(device.port);
   device.aim(host.port);
   std::atomic<bool> stop{false};
   std::thread responder([&] {
-    std::vector<std::uint8_t> in(2048), reply(static_cast<std::size_t>(spec.replyBytes), 0x82);
+    std::vector<std::uint8_t> in(2048), reply(static_cast<std::size_t>(sizes.replyBytes), 0x82);
     while (!stop.load(std::memory_order_relaxed)) {
       if (spinReceive(device.fd, in.data(), in.size(), stop, wallMicros() + 5e6) < 0) continue;
       ::send(device.fd, reply.data(), reply.size(), 0);
     }
   });
-  std::vector<std::uint8_t> request(static_cast<std::size_t>(spec.requestBytes), 0x88), in(2048);
+  std::vector<std::uint8_t> request(static_cast<std::size_t>(sizes.requestBytes), 0x88), in(2048);
   const Figures f = timeExchanges(exchanges, [&] {
     ::send(host.fd, request.data(), request.size(), 0);
     return spinReceive(host.fd, in.data(), in.size(), stop, wallMicros() + 1e6) >= 0;
@@ -96,6 +96,16 @@ Figures measureLoopbackFloor(Shape shape, int exchanges) {
   stop = true;
   responder.join();
   return f;
+}
+
+std::array<double, 4> floorMicrosPerExchange(int exchanges, int rounds) {
+  std::array<Rounds, 4> r;
+  for (int i = 0; i < rounds; ++i)
+    for (std::size_t k = 0; k < kShapes.size(); ++k)
+      r[k].add(measureLoopbackFloor(kShapes[k], exchanges));
+  std::array<double, 4> out{};
+  for (std::size_t k = 0; k < kShapes.size(); ++k) out[k] = r[k].best().microsPerExchange();
+  return out;
 }
 
 Figures Rounds::best() const {

@@ -41,6 +41,10 @@ Figures measureLoopbackFloor(Shape shape, int exchanges);
 // All four shapes, indexed by Shape.
 std::array<Figures, 4> measureLoopbackFloor(int exchanges);
 
+// Microseconds per exchange of each shape (in kShapes order), best of `rounds` runs: the number
+// other benchmarks divide by.
+std::array<double, 4> floorMicrosPerExchange(int exchanges, int rounds);
+
 // Times `exchanges` calls of `exchange` (after a short warm-up), stopping at the first failure.
 template <class F>
 Figures timeExchanges(int exchanges, F&& exchange);

@@ -88,10 +88,13 @@ BoardTableArray DefaultBoardTable() {
 ITF_ZT::ITF_ZT(const std::string& address, std::uint16_t port, Operator& op, std::uint16_t hostPort)
     : op_(op) {
   auto& t = TimingTable();
-  t.ReceiveWait /= 2u;
-  t.PollWindow /= 2u;
-  t.WriteAttempts /= 2;
-  t.ReadWindow /= 2u;
+  if (!t.halved) {
+    t.ReceiveWait /= 2u;
+    t.PollWindow /= 2u;
+    t.WriteAttempts /= 2;
+    t.ReadWindow /= 2u;
+    t.halved = true;
+  }
   t.link = this;
   // Measured once per process: a second link (tests) keeps the first measurement.
   if (t.UnitsPerMs == 0) CalibrateDelay();
@@ -171,7 +174,7 @@ bool ITF_ZT::WriteCommand(std::uint8_t code, const ParameterBlock* block,
   // Only one command is ever outstanding, so whatever is queued now answers an earlier one (a
   // duplicate, or a reply that came after its wait ended). Taking it as this command's
   // acknowledgement would report a write the device may never have received.
-  if (!LinkDead) receiver_->Discard();
+  if (!LinkDead) receiver_->ForgetEarlierReplies();
   std::uint8_t buffer[kPacketSize];
   const int attempts = TimingTable().WriteAttempts;
   for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -203,7 +206,7 @@ int ITF_ZT::Poll() {
   const std::uint32_t t0 = tickCount();
   while (tickCount() - t0 < TimingTable().PollWindow) {
     // A queued poll reply is stale: it may predate the write being resolved.
-    receiver_->Discard();
+    receiver_->ForgetEarlierReplies();
     sender_->Send(kPoll, 4);
     const int got = receiver_->Receive(buffer);
     if (got == 5 && buffer[0] == kCmdPoll) {
@@ -229,7 +232,7 @@ bool ITF_ZT::ReadCommand(std::uint8_t code, std::uint8_t* destination, int n) {
 
   LastFailed = 0;
   // A queued reply of the same length and code would belong to an earlier read.
-  if (!LinkDead) receiver_->Discard();
+  if (!LinkDead) receiver_->ForgetEarlierReplies();
   std::uint8_t buffer[kPacketSize];
   const std::uint32_t t0 = tickCount();
   while (!LinkDead) {

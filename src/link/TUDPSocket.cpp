@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
+#include <ctime>
 
 #include "common/Tick.h"
 #include "link/TimingTable.h"
@@ -98,13 +100,18 @@ TClientUDPSocket::TClientUDPSocket(const std::string& deviceAddress, std::uint16
     return;
   }
   address.sin_addr = *a;
+  // A connected datagram socket keeps its route instead of looking it up on every send.
+  connected_ = ::connect(handle, reinterpret_cast<const sockaddr*>(&address),
+                         static_cast<socklen_t>(addressLength)) == 0;
 }
 
 int TClientUDPSocket::Send(const std::uint8_t* data, int n) {
   if (handle < 0) return 0;
-  auto r =
-      ::sendto(handle, data, static_cast<std::size_t>(n), 0,
-               reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(addressLength));
+  const auto size = static_cast<std::size_t>(n);
+  const auto r = connected_
+                     ? ::send(handle, data, size, 0)
+                     : ::sendto(handle, data, size, 0, reinterpret_cast<const sockaddr*>(&address),
+                                static_cast<socklen_t>(addressLength));
   return static_cast<int>(r);
 }
 
@@ -116,7 +123,10 @@ TServerUDPSocket::TServerUDPSocket(std::uint16_t port, Operator& op) : TUDPSocke
              static_cast<socklen_t>(addressLength)) != 0) {
     op.message("Can't bind to the socket.");
     Close();
+    return;
   }
+  const int on = 1;
+  stamped_ = ::setsockopt(handle, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
 }
 
 int TServerUDPSocket::Receive(std::uint8_t* buffer) {
@@ -124,16 +134,42 @@ int TServerUDPSocket::Receive(std::uint8_t* buffer) {
   // Trying to read is as cheap as asking for the pending count, so the wait reads directly.
   return waitFor(TimingTable().ReceiveWait, [this, buffer] {
     sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
+    iovec io{buffer, kPacketSize};
+    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(timespec))];
+    msghdr m{};
+    m.msg_name = &from;
+    m.msg_namelen = sizeof from;
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
     // MSG_TRUNC reports the datagram's true length while storing at most kPacketSize bytes.
-    const auto r = ::recvfrom(handle, buffer, kPacketSize, MSG_DONTWAIT | MSG_TRUNC,
-                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    const auto r = ::recvmsg(handle, &m, MSG_DONTWAIT | MSG_TRUNC);
     if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
     // Dropped: longer than any reply, from another sender, or empty.
     if (r > kPacketSize || r == 0) return 0;
     if (peer_ && from.sin_addr.s_addr != peer_->s_addr) return 0;
+    if (stamped_ && freshAfter_ != 0) {
+      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec arrived{};
+        std::memcpy(&arrived, CMSG_DATA(c), sizeof arrived);
+        if (arrived.tv_sec * 1000000000LL + arrived.tv_nsec < freshAfter_) return 0;
+      }
+    }
     return static_cast<int>(r);
   });
+}
+
+void TServerUDPSocket::ForgetEarlierReplies() {
+  if (handle < 0) return;
+  if (!stamped_) {
+    Discard();
+    return;
+  }
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  freshAfter_ = now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 int TServerUDPSocket::Discard() {

@@ -71,6 +71,9 @@ class TClientUDPSocket : public TUDPSocket {
   TClientUDPSocket(const std::string& deviceAddress, std::uint16_t port);
   // Bytes sent or -1; 0 without a system call when closed.
   int Send(const std::uint8_t* data, int n);
+
+ private:
+  bool connected_ = false;
 };
 
 class TServerUDPSocket : public TUDPSocket {
@@ -87,9 +90,15 @@ class TServerUDPSocket : public TUDPSocket {
   int Receive(std::uint8_t* buffer);
   // Throws away everything already queued, without waiting; returns how many datagrams.
   int Discard();
+  // Called just before a new command goes out: anything that reached the host before this moment
+  // answers an earlier command and will not be returned by Receive. With kernel arrival stamps
+  // this costs no system call; without them the queue is emptied at once.
+  void ForgetEarlierReplies();
 
  private:
   std::optional<in_addr> peer_;
+  bool stamped_ = false;         // the kernel records each datagram's arrival time
+  std::int64_t freshAfter_ = 0;  // ns, CLOCK_REALTIME; earlier arrivals are stale
 };
 
 }  // namespace orvana

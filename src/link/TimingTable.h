@@ -15,14 +15,17 @@ struct TimingTableData {
   std::uint32_t ReadWindow = 1000;  // ms
   ITF_ZT* link = nullptr;           // the one device link of this run
   std::int32_t UnitsPerMs = 0;      // delay units per millisecond, set by CalibrateDelay
+  // Set once the first four entries have been halved, so that a process that builds several
+  // links (tests, benchmarks) does not halve them again.
+  bool halved = false;
 };
 
-// The table itself. The link constructor halves the first four entries, so one link per process
-// works with 150/500/2/500.
+// The table itself. The first link constructor halves the first four entries, so links work with
+// 150/500/2/500.
 TimingTableData& TimingTable();
 
-// Puts the first four entries and the link back to their stored values. Only processes that build
-// more than one link (tests) need this; the calibration is kept unless asked otherwise.
+// Puts the first four entries and the link back to their stored values (tests that change them
+// use this); the calibration is kept unless asked otherwise.
 void ResetTimingTable(bool keepCalibration = true);
 
 // One unit of busy waiting: an empty loop the optimiser may not remove.

@@ -12,13 +12,13 @@
 namespace orvana::test {
 namespace {
 
-using ProtocolTest = LinkFixture;
+using LinkProtocolTest = LinkFixture;
 
 int countIf(const std::vector<Bytes>& v, bool (*pred)(const Bytes&)) {
   return static_cast<int>(std::count_if(v.begin(), v.end(), pred));
 }
 
-TEST_F(ProtocolTest, ConstructionHalvesTheTimingTableAndRegistersTheLink) {
+TEST_F(LinkProtocolTest, ConstructionHalvesTheTimingTableAndRegistersTheLink) {
   ITF_ZT& l = makeLink();
   const auto& t = TimingTable();
   EXPECT_EQ(t.ReceiveWait, 150u);
@@ -30,10 +30,15 @@ TEST_F(ProtocolTest, ConstructionHalvesTheTimingTableAndRegistersTheLink) {
   EXPECT_TRUE(l.IsConnected());
   link.reset();
   EXPECT_EQ(TimingTable().link, nullptr);
+  // A second link in the same process works with the same values.
+  makeLink();
+  EXPECT_EQ(t.ReceiveWait, 150u);
+  EXPECT_EQ(t.WriteAttempts, 2);
+  EXPECT_EQ(t.ReadWindow, 500u);
 }
 
 // Every write and read advances the 4-bit counter (wrapping 15 -> 0); polls do not.
-TEST_F(ProtocolTest, SequenceNumbersWrapAndReadsShareTheCounter) {
+TEST_F(LinkProtocolTest, SequenceNumbersWrapAndReadsShareTheCounter) {
   ITF_ZT& l = makeLink();
   ASSERT_EQ(l.Sequence, 8);  // the eight start-up exchanges used 1..8
   peer->clear();
@@ -57,7 +62,7 @@ TEST_F(ProtocolTest, SequenceNumbersWrapAndReadsShareTheCounter) {
   EXPECT_EQ(l.Sequence, 2);
 }
 
-TEST_F(ProtocolTest, ReadOfNothingIsRefusedWithoutTraffic) {
+TEST_F(LinkProtocolTest, ReadOfNothingIsRefusedWithoutTraffic) {
   ITF_ZT& l = makeLink();
   peer->clear();
   const auto seq = l.Sequence;
@@ -72,7 +77,7 @@ TEST_F(ProtocolTest, ReadOfNothingIsRefusedWithoutTraffic) {
   EXPECT_TRUE(peer->received().empty());
 }
 
-TEST_F(ProtocolTest, WritePacketCarriesTheBoardBytesWhateverTheBlock) {
+TEST_F(LinkProtocolTest, WritePacketCarriesTheBoardBytesWhateverTheBlock) {
   ITF_ZT& l = makeLink();
   peer->clear();
   const ParameterBlock block = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
@@ -88,7 +93,7 @@ TEST_F(ProtocolTest, WritePacketCarriesTheBoardBytesWhateverTheBlock) {
 
 // Scenarios around a missing acknowledgement. The handler sees each request and the model; it
 // decides what the device sends back.
-TEST_F(ProtocolTest, MissingAcknowledgementIsResolvedByThePoll) {
+TEST_F(LinkProtocolTest, MissingAcknowledgementIsResolvedByThePoll) {
   struct Case {
     const char* name;
     // Reply to the write under test (attempt = 0, 1) and to polls (with the model's sequence).
@@ -182,7 +187,7 @@ TEST_F(ProtocolTest, MissingAcknowledgementIsResolvedByThePoll) {
   }
 }
 
-TEST_F(ProtocolTest, AcknowledgementFromAnotherAddressIsNotTaken) {
+TEST_F(LinkProtocolTest, AcknowledgementFromAnotherAddressIsNotTaken) {
   ITF_ZT& l = makeLink();
   // A stranger on 127.0.0.2 acknowledges every write before the device's poll reply.
   int stranger = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -212,7 +217,7 @@ TEST_F(ProtocolTest, AcknowledgementFromAnotherAddressIsNotTaken) {
 
 // A reply queued before a command starts belongs to an earlier one; it must not stand in for
 // the answer to this one.
-TEST_F(ProtocolTest, StaleRepliesAreNotTakenForNewOnes) {
+TEST_F(LinkProtocolTest, StaleRepliesAreNotTakenForNewOnes) {
   ITF_ZT& l = makeLink();
   auto count = std::make_shared<int>(0);
   peer->setHandler([count](const Bytes& q, DeviceModel& m) -> std::vector<Bytes> {
@@ -255,7 +260,7 @@ TEST_F(ProtocolTest, StaleRepliesAreNotTakenForNewOnes) {
   EXPECT_EQ(value, 0xBB);
 }
 
-TEST_F(ProtocolTest, SilentDeviceFailsInBoundedTimeWithoutResend) {
+TEST_F(LinkProtocolTest, SilentDeviceFailsInBoundedTimeWithoutResend) {
   ITF_ZT& l = makeLink();
   peer->setHandler([](const Bytes&, DeviceModel&) { return std::vector<Bytes>{}; });
   struct Case {
@@ -289,7 +294,7 @@ TEST_F(ProtocolTest, SilentDeviceFailsInBoundedTimeWithoutResend) {
 }
 
 // A reply one byte off, or with another code, is ignored and the request repeated.
-TEST_F(ProtocolTest, ReadRepliesOfTheWrongShapeAreIgnored) {
+TEST_F(LinkProtocolTest, ReadRepliesOfTheWrongShapeAreIgnored) {
   struct Case {
     const char* name;
     int lengthDelta;
@@ -336,7 +341,7 @@ TEST_F(ProtocolTest, ReadRepliesOfTheWrongShapeAreIgnored) {
 }
 
 // A dead link fails every command at once, counts it, and sends nothing.
-TEST_F(ProtocolTest, DeadLinkCountsFailuresWithoutTraffic) {
+TEST_F(LinkProtocolTest, DeadLinkCountsFailuresWithoutTraffic) {
   struct Case {
     const char* name;
     bool holdHostPort;
