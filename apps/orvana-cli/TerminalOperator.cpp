@@ -9,6 +9,9 @@
 
 namespace orvana::cli {
 
+TerminalOperator::TerminalOperator(bool assumeYes)
+    : assumeYes_(assumeYes), tty_(::isatty(STDERR_FILENO) != 0) {}
+
 void TerminalOperator::message(const std::string& text) {
   endBar();
   lastMessage_ = text;
@@ -69,6 +72,7 @@ void TerminalOperator::setStatus(int panel, const std::string& text) {
 void TerminalOperator::setProgressMax(int maximum) {
   max_ = maximum;
   pos_ = 0;
+  lastLoggedTenth_ = -1;
   drawBar(true);
 }
 
@@ -90,6 +94,13 @@ void TerminalOperator::drawBar(bool force) {
   lastDraw_ = now;
   int pct = static_cast<int>(100LL * pos_ / max_);
   if (pct > 100) pct = 100;
+  if (!tty_) {
+    // A log, not a screen: one line per tenth of the way.
+    if (pct / 10 == lastLoggedTenth_) return;
+    lastLoggedTenth_ = pct / 10;
+    std::fprintf(stderr, "%3d%%  %s\n", pct, status_.c_str());
+    return;
+  }
   constexpr int kWidth = 30;
   std::string bar(static_cast<std::size_t>(kWidth * pct / 100), '#');
   bar.resize(kWidth, '.');

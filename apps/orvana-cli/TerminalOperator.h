@@ -11,7 +11,7 @@ namespace orvana::cli {
 // stdin, progress is a bar on stderr that also shows the status text (speed, remaining time).
 class TerminalOperator : public Operator {
  public:
-  explicit TerminalOperator(bool assumeYes) : assumeYes_(assumeYes) {}
+  explicit TerminalOperator(bool assumeYes);
 
   void message(const std::string& text) override;
   bool confirm(const std::string& text) override;
@@ -43,6 +43,8 @@ class TerminalOperator : public Operator {
   std::string title_;
   std::string lastMessage_;
   std::uint32_t lastDraw_ = 0;
+  bool tty_ = false;
+  int lastLoggedTenth_ = -1;
 };
 
 }  // namespace orvana::cli
