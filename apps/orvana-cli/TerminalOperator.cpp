@@ -81,7 +81,9 @@ void TerminalOperator::setProgress(int position) {
   drawBar(position >= max_);
 }
 
-void TerminalOperator::setTitle(const std::string& text) { title_ = text; }
+void TerminalOperator::setTitle(const std::string& text) {
+  title_ = text;
+}
 
 void TerminalOperator::setControlsEnabled(bool enabled) {
   if (enabled) endBar();
