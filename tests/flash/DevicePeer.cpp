@@ -8,17 +8,12 @@
 
 #include <algorithm>
 
+#include "support/TempHome.h"
+
 namespace orvana::test {
 
 DevicePeer::DevicePeer(std::uint16_t hostPort) : hostPort_(hostPort) {
-  fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  fd_ = openLoopbackUdp(&port_);
   thread_ = std::thread([this] { run(); });
 }
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/TempHome.h"
+
 namespace orvana::test {
 
 std::vector<Bytes> DeviceModel::answer(const Bytes& q) {
@@ -43,14 +45,7 @@ std::vector<Bytes> DeviceModel::answer(const Bytes& q) {
 }
 
 ScriptedPeer::ScriptedPeer(std::uint16_t hostPort) : hostPort_(hostPort) {
-  fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  fd_ = openLoopbackUdp(&port_);
   handler_ = [](const Bytes& q, DeviceModel& m) { return m.answer(q); };
   thread_ = std::thread([this] { run(); });
 }

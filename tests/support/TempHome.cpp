@@ -24,17 +24,27 @@ TempHome::~TempHome() {
   ::unsetenv("ORVANA_HOME");
 }
 
-unsigned short freeUdpPort() {
+int openLoopbackUdp(unsigned short* port) {
   int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (port) *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+unsigned short freeUdpPort() {
+  unsigned short port = 0;
+  int fd = openLoopbackUdp(&port);
+  if (fd >= 0) ::close(fd);
+  return port;
 }
 
 }  // namespace orvana::test

@@ -21,4 +21,8 @@ class TempHome {
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short freeUdpPort();
 
+// A UDP socket bound to 127.0.0.1 on a port the system picks; the port goes to *port. -1 on
+// failure.
+int openLoopbackUdp(unsigned short* port);
+
 }  // namespace orvana::test
