@@ -6,6 +6,7 @@
 // frame; no write can place frames faster than that.
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -153,6 +154,16 @@ double eccMicrosPerPage() {
   return (wallMicros() - t0) / pages;
 }
 
+// Resident memory now, to tell a peak from memory kept after a write.
+double residentMB() {
+  long pages = 0, resident = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
 double peakMB() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -279,8 +290,8 @@ int main() {
                   : "");
       std::printf(
           "             whole write %.1f s (%d frames, two directory saves); peak memory "
-          "%.0f MB\n",
-          r.wallMicros / 1e6, r.frames, peakMB());
+          "%.0f MB, resident after it %.0f MB\n",
+          r.wallMicros / 1e6, r.frames, peakMB(), residentMB());
       if (delay == 100 && overlap && ratio < 0.9) targetMet = false;
     }
     std::printf("\n");
