@@ -70,10 +70,13 @@ class BenchOperator : public SilentOperator {
 };
 
 struct Stack {
-  Stack() {
+  // The simulated flash lives in sparse files in `folder`: held in memory it would grow by
+  // 8 KiB per programmed page and hide the write's own memory in the peak.
+  explicit Stack(const std::filesystem::path& folder) {
     devsim::DeviceSimulatorOptions options;
     options.replyPort = hostPort;
     options.recordTraffic = false;
+    options.store = folder;
     sim = std::make_unique<devsim::DeviceSimulator>(options);
     if (!sim->start()) return;
     ResetTimingTable();
@@ -219,7 +222,7 @@ int main() {
       clip.filename().c_str(), kClipFrames,
       static_cast<double>(std::filesystem::file_size(clip)) / 1e6);
 
-  Stack s;
+  Stack s(dir / "flash");
   if (!s.link || !s.link->IsConnected()) {
     std::fprintf(stderr, "simulated device not reachable\n");
     return 1;
@@ -254,16 +257,22 @@ int main() {
   bool targetMet = true;
   for (const std::uint32_t delay : {0u, 100u}) {
     s.setDelay(delay);
-    const double bareUs = measureBareProgram(s, nextBlock, 512);
+    // The bound is measured before and after the two writes; the faster of the two counts, so
+    // a slow moment of the shared machine cannot flatter the ratio.
+    const double bareBefore = measureBareProgram(s, nextBlock, 512);
     nextBlock += 2;
+    const RunFigures runs[2] = {writeOnce(s, false), writeOnce(s, true)};
+    const double bareAfter = measureBareProgram(s, nextBlock, 512);
+    nextBlock += 2;
+    const double bareUs = std::min(bareBefore, bareAfter);
     const double boundFrameMs = kFramePagesPerChip * bareUs / 1000;
     std::printf(
-        "(%c) every reply %u us late. Bound: bare page program %.1f us (12 exchanges), "
-        "%.2f ms per frame, %.2f frames/s per chip, %.2f MB/s\n",
-        delay == 0 ? 'a' : 'b', delay, bareUs, boundFrameMs, 1000 / boundFrameMs,
-        kFrameMB / boundFrameMs * 1000);
+        "(%c) every reply %u us late. Bound: bare page program %.1f us (12 exchanges; %.1f before, "
+        "%.1f after the writes), %.2f ms per frame, %.2f frames/s per chip, %.2f MB/s\n",
+        delay == 0 ? 'a' : 'b', delay, bareUs, bareBefore, bareAfter, boundFrameMs,
+        1000 / boundFrameMs, kFrameMB / boundFrameMs * 1000);
     for (const bool overlap : {false, true}) {
-      const RunFigures r = writeOnce(s, overlap);
+      const RunFigures& r = runs[overlap ? 1 : 0];
       if (!r.ok || r.frames == 0) {
         std::printf("  %s: write failed\n", overlap ? "overlapped" : "sequential");
         targetMet = false;
