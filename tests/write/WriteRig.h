@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,44 @@
 namespace orvana::test {
 
 using Page = std::vector<std::uint8_t>;
+
+// The system area (rows 0..767) of a freshly formatted chip. A full format erases every block and
+// then writes the same empty directory, map and thumbnails on any chip; a fresh simulator's blocks
+// are already erased, so this image gives the formatted state without the 4096 erases per chip.
+inline const std::vector<Page>& FormattedSystemArea() {
+  static const std::vector<Page> image = [] {
+    std::vector<Page> rows;
+    ResetTimingTable();
+    const std::uint16_t host = freeUdpPort();
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = host;
+    options.recordTraffic = false;
+    devsim::DeviceSimulator sim(options);
+    EXPECT_TRUE(sim.start()) << sim.error();
+    SilentOperator op;
+    ITF_ZT link("127.0.0.1", sim.port(), op, host);
+    ZT_FLASH flash(link);
+    PageAccess access(link, flash, op);
+    DeviceFlashPort port(access);
+    ClipStore store(port, op);
+    store.SelectChip(0);
+    EXPECT_TRUE(store.FormatChip(false));
+    for (std::uint32_t row = 0; row < kSystemCells * kPagesPerCell; ++row) {
+      rows.emplace_back(kPageSize);
+      EXPECT_TRUE(sim.readPage(0, row, rows.back().data()));
+    }
+    return rows;
+  }();
+  return image;
+}
+
+// Puts the formatted image on the chips of a fresh simulator.
+inline void SeedFormatted(devsim::DeviceSimulator& sim, std::span<const int> chips) {
+  const auto& rows = FormattedSystemArea();
+  for (int chip : chips)
+    for (std::uint32_t row = 0; row < rows.size(); ++row)
+      ASSERT_TRUE(sim.writePage(chip, row, rows[row].data()));
+}
 
 inline int safeWrite(const std::string& key) {
   return ProfileFile(paths::settingsFile(kMainIni)).readInt("Safe write", key, -1);
@@ -71,9 +110,7 @@ struct WriteRig {
     selection->Channel = channel;
     selection->LoopChecked = loop;
     store->Channel = channel;
-    store->Connect1ButtonClick();
-    op.confirmAnswers.push_back(true);
-    store->Format0Click(false);
+    SeedFormatted(*sim, ChannelChips(channel));
     if (!clip.empty()) selection->OpenClipFile(clip);
     if (!alpha.empty()) selection->OpenAlphaFile(alpha);
     if (!wipe.empty()) selection->OpenWipeFile(wipe);

@@ -1,0 +1,312 @@
+// The write process end to end: a 1920 x 1080 Motion JPEG clip with PCM sound written into
+// "Clip 1" (chips 0 and 1) of the in-process simulated device, sequentially and with the next
+// frame built while the current one is sent, (a) with replies at once and (b) with every reply
+// 100 us late. Baseline, measured in the same run at the same delay: bare page programs of the
+// same link to the same simulator (ProgramPage without ECC, 12 exchanges each), 73 of them per
+// frame; no write can place frames faster than that.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "LoopbackFloor.h"
+#include "MjpegClip.h"
+#include "common/Operator.h"
+#include "common/Paths.h"
+#include "devsim/DeviceSimulator.h"
+#include "flash/HammingCode.h"
+#include "flash/PageAccess.h"
+#include "flash/ZT_FLASH.h"
+#include "link/ITF_ZT.h"
+#include "link/TimingTable.h"
+#include "media/SourceSelection.h"
+#include "media/WriteProcess.h"
+#include "store/ClipStore.h"
+#include "store/DeviceFlashPort.h"
+
+namespace {
+
+using namespace orvana;
+using bench::wallMicros;
+
+constexpr int kClipFrames = 50;  // with "Loop": 50 frames placed per chip, no hold frames
+constexpr int kFramePagesPerChip = 73;
+constexpr double kFrameMB = 598016 / 1e6;
+
+// Answers the prompts with their prefills and keeps what the status bar reports, and when each
+// pass's frame loop starts (the progress maximum is set) and ends (its last title update).
+class BenchOperator : public SilentOperator {
+ public:
+  bool prompt(const std::string&, std::string&) override { return true; }
+  int choose(const std::string&, const std::vector<std::string>&) override { return 0; }
+  void setStatus(int panel, const std::string& text) override {
+    const auto at = text.find("speed-");
+    if (panel == 0 && at != std::string::npos) speeds.push_back(std::atof(text.c_str() + at + 6));
+  }
+  void setProgressMax(int) override {
+    passStart.push_back(wallMicros());
+    passEnd.push_back(passStart.back());
+  }
+  void setTitle(const std::string& text) override {
+    if (text.rfind("Writing", 0) == 0 && !passEnd.empty()) passEnd.back() = wallMicros();
+  }
+  double loopMicros() const {
+    double sum = 0;
+    for (std::size_t i = 0; i < passStart.size(); ++i) sum += passEnd[i] - passStart[i];
+    return sum;
+  }
+  std::vector<double> speeds;
+  std::vector<double> passStart;
+  std::vector<double> passEnd;
+};
+
+struct Stack {
+  // The simulated flash lives in sparse files in `folder`: held in memory it would grow by
+  // 8 KiB per programmed page and hide the write's own memory in the peak.
+  explicit Stack(const std::filesystem::path& folder) {
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = hostPort;
+    options.recordTraffic = false;
+    options.store = folder;
+    sim = std::make_unique<devsim::DeviceSimulator>(options);
+    if (!sim->start()) return;
+    ResetTimingTable();
+    link = std::make_unique<ITF_ZT>("127.0.0.1", sim->port(), op, hostPort);
+    flash = std::make_unique<ZT_FLASH>(*link);
+    access = std::make_unique<PageAccess>(*link, *flash, op);
+    port = std::make_unique<DeviceFlashPort>(*access);
+    store = std::make_unique<ClipStore>(*port, op);
+    sources.CreateSources();
+    selection = std::make_unique<SourceSelection>(sources, op);
+    selection->IsConnected = [this] { return link->IsConnected(); };
+    selection->Connect1ButtonClick = [this] { store->Connect1ButtonClick(); };
+    writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
+    // The half second the sources get to settle at the start of every chip is no write work.
+    writer->SettleMs = 0;
+  }
+
+  void setDelay(std::uint32_t micros) {
+    devsim::FaultPlan plan;
+    plan.delayShare = micros > 0 ? 1.0 : 0.0;
+    plan.delayMicros = micros;
+    sim->setFaults(plan);
+  }
+
+  std::uint16_t hostPort = [] {
+    // Any free loopback port: the floor helper's sockets are gone by now.
+    std::random_device rd;
+    return static_cast<std::uint16_t>(40000 + rd() % 20000);
+  }();
+  BenchOperator op;
+  std::unique_ptr<devsim::DeviceSimulator> sim;
+  std::unique_ptr<ITF_ZT> link;
+  std::unique_ptr<ZT_FLASH> flash;
+  std::unique_ptr<PageAccess> access;
+  std::unique_ptr<DeviceFlashPort> port;
+  std::unique_ptr<ClipStore> store;
+  MediaSources sources;
+  std::unique_ptr<SourceSelection> selection;
+  std::unique_ptr<WriteProcess> writer;
+};
+
+// Microseconds of one bare page program (no ECC) into erased blocks of chip 11, which no
+// channel uses.
+double measureBareProgram(Stack& s, std::uint32_t firstBlock, int pages) {
+  std::vector<std::uint8_t> page(8192);
+  std::mt19937 rng(7);
+  for (auto& b : page) b = static_cast<std::uint8_t>(rng());
+  s.flash->SetChipSelect(11);
+  s.access->BeginFlashAccess();
+  double total = 0;
+  int done = 0;
+  for (std::uint32_t block = firstBlock; done < pages; ++block) {
+    if (!s.access->EraseFlashBlock(block * 256)) break;
+    const double t0 = wallMicros();
+    int n = 0;
+    for (; n < 256 && done + n < pages; ++n)
+      if (!s.flash->ProgramPage(page.data(), block * 256 + static_cast<std::uint32_t>(n), 0)) break;
+    total += wallMicros() - t0;
+    done += n;
+    if (n < 256 && done < pages) break;
+  }
+  s.access->EndFlashAccess();
+  return done > 0 ? total / done : 0;
+}
+
+double eccMicrosPerPage() {
+  std::vector<std::uint8_t> source(8192), page(8192);
+  std::mt19937 rng(1);
+  for (auto& b : source) b = static_cast<std::uint8_t>(rng());
+  HammingCode code;
+  int pages = 0;
+  const double t0 = wallMicros();
+  while (wallMicros() - t0 < 3e5) {
+    page = source;
+    code.EncodePage(page.data());
+    ++pages;
+  }
+  return (wallMicros() - t0) / pages;
+}
+
+// Resident memory now, to tell a peak from memory kept after a write.
+double residentMB() {
+  long pages = 0, resident = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+double peakMB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+struct RunFigures {
+  bool ok = false;
+  int frames = 0;
+  double loopMicros = 0;   // frame loops of both chips
+  double wallMicros = 0;   // the whole write: passes, directory saves, completion
+  double reportedMBs = 0;  // mean of the status bar's speeds
+  WriteTimings t;
+};
+
+RunFigures writeOnce(Stack& s, bool overlap) {
+  RunFigures r;
+  s.writer->Overlap = overlap;
+  s.writer->Timings = WriteTimings{};
+  s.op.speeds.clear();
+  s.op.passStart.clear();
+  s.op.passEnd.clear();
+  s.selection->Channel = 0;
+  s.store->Channel = 0;
+  const double t0 = wallMicros();
+  s.writer->WriteButtonClick();
+  r.wallMicros = wallMicros() - t0;
+  r.ok = s.writer->Completed;
+  r.t = s.writer->Timings;
+  r.frames = r.t.FramesPlaced;
+  r.loopMicros = s.op.loopMicros();
+  for (double v : s.op.speeds) r.reportedMBs += v;
+  if (!s.op.speeds.empty()) r.reportedMBs /= static_cast<double>(s.op.speeds.size());
+  return r;
+}
+
+}  // namespace
+
+int main() {
+  std::random_device rd;
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("orvana-write-bench-" + std::to_string(rd()));
+  std::filesystem::create_directories(dir);
+  ::setenv("ORVANA_HOME", dir.c_str(), 1);
+  ::setenv("ORVANA_DEVICE", "127.0.0.1", 1);
+  const auto clip = dir / "hd-mjpeg.avi";
+  if (!bench::WriteMjpegClip(clip, 1920, 1080, kClipFrames)) {
+    std::fprintf(stderr, "cannot write the source clip\n");
+    return 1;
+  }
+  std::printf(
+      "source: %s, 1920x1080 Motion JPEG (q 3, 4:2:2), PCM 48 kHz stereo, %d frames, %.1f MB\n",
+      clip.filename().c_str(), kClipFrames,
+      static_cast<double>(std::filesystem::file_size(clip)) / 1e6);
+
+  Stack s(dir / "flash");
+  if (!s.link || !s.link->IsConnected()) {
+    std::fprintf(stderr, "simulated device not reachable\n");
+    return 1;
+  }
+  double t0 = wallMicros();
+  for (int chip : {0, 1}) {
+    s.store->SelectChip(chip);
+    if (!s.store->FormatChip(false)) {
+      std::fprintf(stderr, "format of chip %d failed\n", chip);
+      return 1;
+    }
+  }
+  std::printf("format of chips 0 and 1: %.1f s\n", (wallMicros() - t0) / 1e6);
+  s.selection->Channel = 0;
+  s.selection->LoopChecked = true;
+  s.store->Channel = 0;
+  s.selection->OpenClipFile(clip.string());
+  s.store->Connect1ButtonClick();
+  if (s.selection->FramesToWrite != kClipFrames) {
+    std::fprintf(stderr, "clip not opened (%d frames)\n", s.selection->FramesToWrite);
+    return 1;
+  }
+  const double eccUs = eccMicrosPerPage();
+  std::printf("ECC encode: %.1f us per page, %.2f ms per frame of %d pages\n", eccUs,
+              eccUs * kFramePagesPerChip / 1000, kFramePagesPerChip);
+  std::printf(
+      "each write: \"Clip 1\" with Loop, %d frames on chip 0 then chip 1 (a new clip number "
+      "each time)\n\n",
+      kClipFrames);
+
+  std::uint32_t nextBlock = 100;
+  bool targetMet = true;
+  for (const std::uint32_t delay : {0u, 100u}) {
+    s.setDelay(delay);
+    // The bound is measured before and after the two writes; the faster of the two counts, so
+    // a slow moment of the shared machine cannot flatter the ratio.
+    const double bareBefore = measureBareProgram(s, nextBlock, 512);
+    nextBlock += 2;
+    const RunFigures runs[2] = {writeOnce(s, false), writeOnce(s, true)};
+    const double bareAfter = measureBareProgram(s, nextBlock, 512);
+    nextBlock += 2;
+    const double bareUs = std::min(bareBefore, bareAfter);
+    const double boundFrameMs = kFramePagesPerChip * bareUs / 1000;
+    std::printf(
+        "(%c) every reply %u us late. Bound: bare page program %.1f us (12 exchanges; %.1f before, "
+        "%.1f after the writes), %.2f ms per frame, %.2f frames/s per chip, %.2f MB/s\n",
+        delay == 0 ? 'a' : 'b', delay, bareUs, bareBefore, bareAfter, boundFrameMs,
+        1000 / boundFrameMs, kFrameMB / boundFrameMs * 1000);
+    for (const bool overlap : {false, true}) {
+      const RunFigures& r = runs[overlap ? 1 : 0];
+      if (!r.ok || r.frames == 0) {
+        std::printf("  %s: write failed\n", overlap ? "overlapped" : "sequential");
+        targetMet = false;
+        continue;
+      }
+      const double frameMs = r.loopMicros / r.frames / 1000;
+      const double built = std::max(1, r.t.FramesBuilt);
+      const double eccMs = eccUs * kFramePagesPerChip / 1000;
+      const double placeMs = r.t.PlaceMicros / r.frames / 1000;
+      const double ratio = boundFrameMs / frameMs;
+      std::printf(
+          "  %-10s %6.2f frames/s (%.1f ms per frame), %.2f MB/s; status bar %.2f MB/s; "
+          "%.0f%% of the bound\n",
+          overlap ? "overlapped" : "sequential", 1000 / frameMs, frameMs, kFrameMB / frameMs * 1000,
+          r.reportedMBs, 100 * ratio);
+      std::printf(
+          "             per frame: decode %.1f ms, encode %.1f ms%s, ECC %.1f ms, transfer "
+          "%.1f ms (erase, links and programs)%s\n",
+          r.t.DecodeMicros / built / 1000, r.t.EncodeMicros / built / 1000,
+          overlap ? " (worker thread)" : "", eccMs, placeMs - eccMs,
+          overlap ? (", waiting for the worker " +
+                     std::to_string(static_cast<int>(r.t.StallMicros / r.frames / 1000)) + " ms")
+                        .c_str()
+                  : "");
+      std::printf(
+          "             whole write %.1f s (%d frames, two directory saves); peak memory "
+          "%.0f MB, resident after it %.0f MB\n",
+          r.wallMicros / 1e6, r.frames, peakMB(), residentMB());
+      if (delay == 100 && overlap && ratio < 0.9) targetMet = false;
+    }
+    std::printf("\n");
+  }
+  std::printf("target (b) overlapped >= 90%% of the bound: %s\n", targetMet ? "met" : "NOT met");
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return 0;
+}

@@ -1,0 +1,243 @@
+// orvana-cli write and continue as separate processes against an in-process simulated device:
+// exit codes and refusals, Ctrl-C as the confirmed cancel, and a write killed outright then
+// continued, compared page by page with an uninterrupted write of the same clip.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "media/AviFixture.h"
+#include "write/WriteRig.h"
+
+extern char** environ;
+
+namespace orvana {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Page;
+
+constexpr std::uint32_t kRows = (12 + 2 * 40 + 8) * 64;  // system area and 40 frames' cells
+constexpr int kClipChips[] = {0, 1};
+constexpr int kAllChips[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+std::filesystem::path ClipFile() {
+  test::AviSpec s;
+  s.Width = 64;
+  s.Height = 36;
+  s.Frames = 10;
+  s.AudioRate = 48000;
+  return test::Fixtures::Get("write10", s);
+}
+
+// A running orvana-cli; killed and reaped if the test leaves it behind.
+struct Child {
+  pid_t pid = -1;
+  ~Child() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  bool running() const { return pid > 0; }
+  // The wait status once the process ended, -1 when it did not end in time (it is killed then).
+  int Wait(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid > 0) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return status;
+      }
+      if (std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    ADD_FAILURE() << "orvana-cli did not end in time";
+    return -1;
+  }
+};
+
+class CliWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim = Device();
+    ASSERT_NE(sim, nullptr);
+    ::setenv("ORVANA_HOST_PORT", std::to_string(hostPort).c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("ORVANA_HOST_PORT"); }
+
+  std::unique_ptr<devsim::DeviceSimulator> Device() {
+    devsim::DeviceSimulatorOptions options;
+    options.replyPort = hostPort;
+    options.recordTraffic = false;
+    auto d = std::make_unique<devsim::DeviceSimulator>(options);
+    if (!d->start()) return nullptr;
+    test::SeedFormatted(*d, kAllChips);
+    return d;
+  }
+
+  // Starts orvana-cli with the device at `device`; its output goes to log.
+  void Start(Child& child, devsim::DeviceSimulator& device, const std::vector<std::string>& args) {
+    ::setenv("ORVANA_DEVICE", ("127.0.0.1:" + std::to_string(device.port())).c_str(), 1);
+    std::vector<std::string> all{ORVANA_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const int rc = posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(rc, 0);
+  }
+
+  // Runs orvana-cli to its end (at most a minute); the exit code, -1 when it did not exit.
+  int Run(devsim::DeviceSimulator& device, const std::vector<std::string>& args) {
+    Child child;
+    Start(child, device, args);
+    const int status = child.Wait(60s);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Output() const {
+    std::ifstream in(log);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  // Waits until the write has placed frame `frame` or later of `chip` (the "Frame" key is written
+  // after every odd frame), polling the settings; false when the child ended or time ran out.
+  bool WaitForFrame(Child& child, int chip, int frame) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (test::safeWrite("Active") == 1 && test::safeWrite("Chip") == chip &&
+          test::safeWrite("Frame") >= frame)
+        return true;
+      int status = 0;
+      if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
+        child.pid = -1;
+        return false;
+      }
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+
+  static std::vector<Page> Snapshot(devsim::DeviceSimulator& device) {
+    std::vector<Page> out;
+    for (int chip : kClipChips)
+      for (std::uint32_t row = 0; row < kRows; ++row) {
+        out.emplace_back(8192);
+        EXPECT_TRUE(device.readPage(chip, row, out.back().data()));
+      }
+    return out;
+  }
+
+  // Clip 3 of ten frames written in one go on a device of its own.
+  const std::vector<Page>& Reference() {
+    static std::vector<Page> reference;
+    if (reference.empty()) {
+      auto other = Device();
+      EXPECT_EQ(Run(*other, WriteArgs()), 0) << Output();
+      reference = Snapshot(*other);
+      std::filesystem::remove(paths::settingsFile(kMainIni));
+    }
+    return reference;
+  }
+
+  std::vector<std::string> WriteArgs() const {
+    return {"write", "--channel", "clip1", "--number",
+            "3",     "--comment", "Ref",   ClipFile().string()};
+  }
+
+  test::TempHome home;
+  std::uint16_t hostPort = test::freeUdpPort();
+  std::filesystem::path log = home.path() / "cli.log";
+  std::unique_ptr<devsim::DeviceSimulator> sim;
+};
+
+TEST_F(CliWriteTest, RefusalsExitNonZeroAndWriteNothing) {
+  const std::string clip = ClipFile().string();
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"write", "--channel", "clip1", "--number", "0", clip}, "Invalid clip number."},
+      {{"write", "--channel", "clip1", "--number", "101", clip}, "Invalid clip number."},
+      {{"write", "--channel", "clip9", clip}, "Unknown channel clip9."},
+      {{"write", "--channel", "clip1", (home.path() / "none.avi").string()}, "Cannot open"},
+      {{"write", "--channel", "wipe", clip}, "No alpha file is open for chip 6."},
+      {{"continue"}, "No interrupted write to continue."},
+  };
+  const auto before = Snapshot(*sim);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[2]);
+    EXPECT_NE(Run(*sim, c.args), 0);
+    EXPECT_NE(Output().find(c.says), std::string::npos) << Output();
+  }
+  EXPECT_EQ(test::CountDifferences(Snapshot(*sim), before, kRows), 0);
+  EXPECT_EQ(test::safeWrite("Active"), -1) << "no pass began";
+}
+
+// A write stopped by Ctrl-C (the confirmed cancel) or killed outright, then `continue`: the
+// flash of both chips equals that of a write that never stopped.
+struct StopCase {
+  const char* name;
+  int signal;
+  int chip;
+  int frame;
+};
+
+class CliStopTest : public CliWriteTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(CliStopTest, ContinuedWriteEqualsUninterruptedOne) {
+  const StopCase c = GetParam();
+  const auto& reference = Reference();
+  ASSERT_FALSE(reference.empty());
+  {
+    Child child;
+    Start(child, *sim, WriteArgs());
+    ASSERT_TRUE(WaitForFrame(child, c.chip, c.frame)) << Output();
+    ::kill(child.pid, c.signal);
+    const int status = child.Wait(30s);
+    if (c.signal == SIGKILL) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    } else {
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_NE(WEXITSTATUS(status), 0);
+      EXPECT_NE(Output().find("Process canceled. You can continue later."), std::string::npos)
+          << Output();
+    }
+  }
+  EXPECT_EQ(test::safeWrite("Active"), 1);
+  EXPECT_EQ(test::safeWrite("Chip"), c.chip);
+  EXPECT_TRUE(std::filesystem::exists(paths::resumeFile()));
+
+  EXPECT_EQ(Run(*sim, {"continue"}), 0) << Output();
+  EXPECT_NE(Output().find("Clip 3 written."), std::string::npos) << Output();
+  EXPECT_EQ(test::safeWrite("Active"), 0);
+  EXPECT_FALSE(std::filesystem::exists(paths::resumeFile()));
+  EXPECT_EQ(test::CountDifferences(Snapshot(*sim), reference, kRows), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliStopTest,
+                         ::testing::Values(StopCase{"KilledOnChip1", SIGKILL, 1, 9},
+                                           StopCase{"CtrlCOnChip0", SIGINT, 0, 15}),
+                         [](const ::testing::TestParamInfo<StopCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+}  // namespace
+}  // namespace orvana
