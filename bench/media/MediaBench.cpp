@@ -29,14 +29,14 @@ int main() {
   const auto dir =
       std::filesystem::temp_directory_path() / ("orvana-media-bench-" + std::to_string(rd()));
   std::filesystem::create_directories(dir);
-  test::AviSpec spec;
-  spec.Width = 1920;
-  spec.Height = 1080;
-  spec.Frames = 25;
-  spec.AudioRate = 48000;
-  spec.Gop = 12;
+  test::AviSpec format;
+  format.Width = 1920;
+  format.Height = 1080;
+  format.Frames = 25;
+  format.AudioRate = 48000;
+  format.Gop = 12;
   const auto file = dir / "hd.avi";
-  if (!test::WriteAvi(file, spec)) {
+  if (!test::WriteAvi(file, format)) {
     std::fprintf(stderr, "cannot write the fixture\n");
     return 1;
   }
@@ -47,12 +47,12 @@ int main() {
   Picture decoded;
   std::vector<std::uint8_t> sound(kFrameAudioBytes);
   const double d0 = bench::wallMicros();
-  for (int i = 0; i < spec.Frames; ++i) {
+  for (int i = 0; i < format.Frames; ++i) {
     sources.ClipSource->Seek(i, 0);
     sources.ClipSource->GrabFrame(decoded);
     sources.ClipSource->GrabAudio(sound.data(), kFrameAudioBytes);
   }
-  const double decodeMs = (bench::wallMicros() - d0) / 1000.0 / spec.Frames;
+  const double decodeMs = (bench::wallMicros() - d0) / 1000.0 / format.Frames;
   std::printf("decode 1920x1080 FFV1 sequentially: %.2f ms/frame, ratio to frame transfer %.2f\n",
               decodeMs, decodeMs / frameTransferMs);
 

@@ -59,33 +59,33 @@ struct Writer {
 
 }  // namespace
 
-bool WriteAvi(const std::filesystem::path& file, const AviSpec& spec) {
+bool WriteAvi(const std::filesystem::path& file, const AviSpec& format) {
   Writer w;
   if (avformat_alloc_output_context2(&w.oc, nullptr, "avi", file.c_str()) < 0) return false;
   const AVCodec* vc = avcodec_find_encoder(AV_CODEC_ID_FFV1);
   if (vc == nullptr) return false;
   w.vst = avformat_new_stream(w.oc, nullptr);
   w.venc = avcodec_alloc_context3(vc);
-  w.venc->width = spec.Width;
-  w.venc->height = spec.Height;
+  w.venc->width = format.Width;
+  w.venc->height = format.Height;
   w.venc->pix_fmt = AV_PIX_FMT_0RGB32;
   w.venc->time_base = AVRational{1, 25};
   w.venc->framerate = AVRational{25, 1};
-  w.venc->gop_size = spec.Gop;
+  w.venc->gop_size = format.Gop;
   w.venc->thread_count = 1;
   if (avcodec_open2(w.venc, vc, nullptr) < 0) return false;
   avcodec_parameters_from_context(w.vst->codecpar, w.venc);
   w.vst->time_base = w.venc->time_base;
 
-  if (spec.AudioRate > 0) {
+  if (format.AudioRate > 0) {
     const AVCodec* ac =
-        avcodec_find_encoder(spec.AudioBits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE);
+        avcodec_find_encoder(format.AudioBits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE);
     w.ast = avformat_new_stream(w.oc, nullptr);
     w.aenc = avcodec_alloc_context3(ac);
-    w.aenc->sample_rate = spec.AudioRate;
-    w.aenc->sample_fmt = spec.AudioBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-    av_channel_layout_default(&w.aenc->ch_layout, spec.AudioChannels);
-    w.aenc->time_base = AVRational{1, spec.AudioRate};
+    w.aenc->sample_rate = format.AudioRate;
+    w.aenc->sample_fmt = format.AudioBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    av_channel_layout_default(&w.aenc->ch_layout, format.AudioChannels);
+    w.aenc->time_base = AVRational{1, format.AudioRate};
     if (avcodec_open2(w.aenc, ac, nullptr) < 0) return false;
     avcodec_parameters_from_context(w.ast->codecpar, w.aenc);
     w.ast->time_base = w.aenc->time_base;
@@ -96,35 +96,35 @@ bool WriteAvi(const std::filesystem::path& file, const AviSpec& spec) {
   w.frame = av_frame_alloc();
   w.pkt = av_packet_alloc();
   std::int64_t samplesDone = 0;
-  for (int f = 0; f < spec.Frames; ++f) {
+  for (int f = 0; f < format.Frames; ++f) {
     av_frame_unref(w.frame);
     w.frame->format = w.venc->pix_fmt;
-    w.frame->width = spec.Width;
-    w.frame->height = spec.Height;
+    w.frame->width = format.Width;
+    w.frame->height = format.Height;
     if (av_frame_get_buffer(w.frame, 0) < 0) return false;
-    for (int y = 0; y < spec.Height; ++y) {
+    for (int y = 0; y < format.Height; ++y) {
       auto* row = reinterpret_cast<std::uint32_t*>(w.frame->data[0] + y * w.frame->linesize[0]);
-      for (int x = 0; x < spec.Width; ++x) row[x] = FixturePixel(f, x, y);
+      for (int x = 0; x < format.Width; ++x) row[x] = FixturePixel(f, x, y);
     }
     w.frame->pts = f;
     if (avcodec_send_frame(w.venc, w.frame) < 0 || !w.Drain(w.venc, w.vst)) return false;
 
     if (w.aenc != nullptr) {
-      const std::int64_t end = std::int64_t(f + 1) * spec.AudioRate / 25;
+      const std::int64_t end = std::int64_t(f + 1) * format.AudioRate / 25;
       const int n = int(end - samplesDone);
       av_frame_unref(w.frame);
       w.frame->format = w.aenc->sample_fmt;
       av_channel_layout_copy(&w.frame->ch_layout, &w.aenc->ch_layout);
-      w.frame->sample_rate = spec.AudioRate;
+      w.frame->sample_rate = format.AudioRate;
       w.frame->nb_samples = n;
       if (av_frame_get_buffer(w.frame, 0) < 0) return false;
       for (int s = 0; s < n; ++s) {
-        for (int c = 0; c < spec.AudioChannels; ++c) {
+        for (int c = 0; c < format.AudioChannels; ++c) {
           const std::int16_t v = FixtureSample(samplesDone + s, c);
-          if (spec.AudioBits == 8) {
-            w.frame->data[0][s * spec.AudioChannels + c] = std::uint8_t((v >> 8) + 128);
+          if (format.AudioBits == 8) {
+            w.frame->data[0][s * format.AudioChannels + c] = std::uint8_t((v >> 8) + 128);
           } else {
-            reinterpret_cast<std::int16_t*>(w.frame->data[0])[s * spec.AudioChannels + c] = v;
+            reinterpret_cast<std::int16_t*>(w.frame->data[0])[s * format.AudioChannels + c] = v;
           }
         }
       }
@@ -167,12 +167,12 @@ const std::filesystem::path& Fixtures::Folder() {
   return Shared().path;
 }
 
-std::filesystem::path Fixtures::Get(const std::string& name, const AviSpec& spec) {
+std::filesystem::path Fixtures::Get(const std::string& name, const AviSpec& format) {
   FixtureFolder& f = Shared();
   auto it = f.made.find(name);
   if (it != f.made.end()) return it->second;
   const std::filesystem::path file = f.path / (name + ".avi");
-  if (!WriteAvi(file, spec)) return {};
+  if (!WriteAvi(file, format)) return {};
   f.made.emplace(name, file);
   return file;
 }

@@ -25,14 +25,14 @@ std::uint32_t FixturePixel(int frame, int x, int y);
 std::int16_t FixtureSample(std::int64_t s, int c);
 
 // Writes the fixture with the FFmpeg libraries; false on any failure.
-bool WriteAvi(const std::filesystem::path& file, const AviSpec& spec);
+bool WriteAvi(const std::filesystem::path& file, const AviSpec& format);
 
 // Fixtures made once per test run in a temporary folder and removed at exit.
 class Fixtures {
  public:
   static const std::filesystem::path& Folder();
-  // The file for a spec, written on first use.
-  static std::filesystem::path Get(const std::string& name, const AviSpec& spec);
+  // The file for a format, written on first use.
+  static std::filesystem::path Get(const std::string& name, const AviSpec& format);
 };
 
 }  // namespace orvana::test
