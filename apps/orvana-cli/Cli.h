@@ -12,9 +12,9 @@ namespace orvana::cli {
 
 // Options every command shares.
 struct Globals {
-  std::string device;                // --device ADDR[:PORT]
+  std::string device;                     // --device ADDR[:PORT]
   std::optional<std::uint16_t> hostPort;  // --host-port N
-  bool yes = false;                  // --yes answers every question with Yes
+  bool yes = false;                       // --yes answers every question with Yes
   DeviceEndpoint endpoint() const { return resolveDeviceEndpoint(device, hostPort); }
 };
 

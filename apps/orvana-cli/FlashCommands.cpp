@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "DeviceStack.h"
 #include "TerminalOperator.h"
 #include "flash/PageAccess.h"
 #include "flash/PageBuffer.h"
@@ -30,14 +31,9 @@ struct PageOptions {
   std::string file;
 };
 
-// One link, its sequencer and the page access, for the life of one command.
-struct Session {
-  explicit Session(const Globals& g)
-      : op(g.yes),
-        endpoint(g.endpoint()),
-        link(endpoint.address, endpoint.port, op, endpoint.hostPort),
-        flash(link),
-        pages(link, flash, op) {}
+// One device stack for the life of one command.
+struct Session : WithOperator<TerminalOperator>, DeviceStack {
+  explicit Session(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op) {}
 
   // Selects the chip; false (with a message) when the device does not answer.
   bool connect(int chip) {
@@ -48,12 +44,6 @@ struct Session {
     }
     return true;
   }
-
-  TerminalOperator op;
-  DeviceEndpoint endpoint;
-  ITF_ZT link;
-  ZT_FLASH flash;
-  PageAccess pages;
 };
 
 void addChipOption(CLI::App* cmd, int& chip) {
@@ -78,9 +68,9 @@ int pageRead(const Globals& g, const PageOptions& o) {
   Session s(g);
   if (!s.connect(o.chip)) return kFailed;
   PageBuffer page{};
-  s.pages.BeginFlashAccess();
-  const bool ok = s.pages.ReadFlashPage(page.data(), o.row, o.ecc ? 1 : 0);
-  s.pages.EndFlashAccess();
+  s.access.BeginFlashAccess();
+  const bool ok = s.access.ReadFlashPage(page.data(), o.row, o.ecc ? 1 : 0);
+  s.access.EndFlashAccess();
   if (!ok) return kFailed;
   const std::size_t n = o.ecc ? kPayloadBytes : kPageBytes;
   if (o.file.empty()) {
@@ -119,18 +109,18 @@ int pageWrite(const Globals& g, const PageOptions& o) {
 
   Session s(g);
   if (!s.connect(o.chip)) return kFailed;
-  s.pages.BeginFlashAccess();
-  const bool ok = s.pages.WriteFlashPage(page.data(), o.row, o.ecc ? 1 : 0);
-  s.pages.EndFlashAccess();
+  s.access.BeginFlashAccess();
+  const bool ok = s.access.WriteFlashPage(page.data(), o.row, o.ecc ? 1 : 0);
+  s.access.EndFlashAccess();
   return ok ? kOk : kFailed;
 }
 
 int erase(const Globals& g, const PageOptions& o) {
   Session s(g);
   if (!s.connect(o.chip)) return kFailed;
-  s.pages.BeginFlashAccess();
-  const bool ok = s.pages.EraseFlashBlock(o.row);
-  s.pages.EndFlashAccess();
+  s.access.BeginFlashAccess();
+  const bool ok = s.access.EraseFlashBlock(o.row);
+  s.access.EndFlashAccess();
   if (!ok) std::cerr << "Erase failed." << std::endl;
   return ok ? kOk : kFailed;
 }

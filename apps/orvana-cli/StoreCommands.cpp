@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "DeviceStack.h"
 #include "TerminalOperator.h"
 #include "common/Text1252.h"
 #include "flash/PageAccess.h"
@@ -30,24 +31,9 @@ class AnsweringOperator : public TerminalOperator {
   bool lastAnswer = false;
 };
 
-// One link, its sequencer, the page access and a clip store, for the life of a command.
-struct StoreSession {
-  explicit StoreSession(const Globals& g)
-      : op(g.yes),
-        endpoint(g.endpoint()),
-        link(endpoint.address, endpoint.port, op, endpoint.hostPort),
-        flash(link),
-        access(link, flash, op),
-        port(access),
-        store(port, op) {}
-
-  AnsweringOperator op;
-  DeviceEndpoint endpoint;
-  ITF_ZT link;
-  ZT_FLASH flash;
-  PageAccess access;
-  DeviceFlashPort port;
-  ClipStore store;
+// One device stack for the life of a command.
+struct StoreSession : WithOperator<AnsweringOperator>, DeviceStack {
+  explicit StoreSession(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op) {}
 };
 
 std::string jsonString(const std::string& s) {

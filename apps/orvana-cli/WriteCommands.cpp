@@ -6,8 +6,7 @@
 #include <string>
 
 #include "Cli.h"
-
-#if __has_include("flash/ZT_FLASH.h") && __has_include("store/ClipStore.h")
+#include "DeviceStack.h"
 #include "TerminalOperator.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -60,15 +59,10 @@ class WriteOperator : public TerminalOperator {
   ClipStore* store = nullptr;
 };
 
-struct WriteSession {
+struct WriteSession : WithOperator<WriteOperator>, DeviceStack {
   explicit WriteSession(const Globals& g)
-      : op(g.yes),
-        endpoint(g.endpoint()),
-        link(endpoint.address, endpoint.port, op, endpoint.hostPort),
-        flash(link),
-        access(link, flash, op),
-        port(access),
-        store(port, op),
+      : WithOperator(g.yes),
+        DeviceStack(g, op),
         selection(sources, op),
         writer(store, selection, sources, op) {
     op.store = &store;
@@ -77,13 +71,6 @@ struct WriteSession {
     selection.Connect1ButtonClick = [this] { store.Connect1ButtonClick(); };
   }
 
-  WriteOperator op;
-  DeviceEndpoint endpoint;
-  ITF_ZT link;
-  ZT_FLASH flash;
-  PageAccess access;
-  DeviceFlashPort port;
-  ClipStore store;
   MediaSources sources;
   SourceSelection selection;
   WriteProcess writer;
@@ -186,11 +173,3 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
 }
 
 }  // namespace orvana::cli
-
-#else
-
-namespace orvana::cli {
-void addWriteCommands(CLI::App&, Globals&, int&) {}
-}  // namespace orvana::cli
-
-#endif
