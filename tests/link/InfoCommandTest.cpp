@@ -8,28 +8,17 @@
 #include <string>
 
 #include "devsim/DeviceSimulator.h"
+#include "support/RunCommand.h"
 #include "support/TempHome.h"
 
 namespace orvana {
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-};
-
-CliRun runInfo(std::uint16_t devicePort, std::uint16_t hostPort, const std::string& extra) {
-  const std::string command =
-      std::string(ORVANA_CLI_PATH) + " --device 127.0.0.1:" + std::to_string(devicePort) +
-      " --host-port " + std::to_string(hostPort) + " info " + extra + " </dev/null 2>&1";
-  CliRun r;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) r.out += buf;
-  const int status = ::pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+test::CommandResult runInfo(std::uint16_t devicePort, std::uint16_t hostPort,
+                            const std::string& extra) {
+  return test::runCommand(std::string(ORVANA_CLI_PATH) +
+                          " --device 127.0.0.1:" + std::to_string(devicePort) + " --host-port " +
+                          std::to_string(hostPort) + " info " + extra + " 2>&1");
 }
 
 class InfoCommandTest : public ::testing::Test {
@@ -48,7 +37,7 @@ class InfoCommandTest : public ::testing::Test {
 
 TEST_F(InfoCommandTest, ConnectedDeviceIsTakenAndGivenBack) {
   sim->setRegister(816, 9);
-  const CliRun r = runInfo(sim->port(), hostPort, "");
+  const test::CommandResult r = runInfo(sim->port(), hostPort, "");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("connected:     yes"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("control:       taken"), std::string::npos) << r.out;
@@ -58,7 +47,7 @@ TEST_F(InfoCommandTest, ConnectedDeviceIsTakenAndGivenBack) {
 
 TEST_F(InfoCommandTest, HeldDeviceWithoutTerminalIsNotTakenOver) {
   sim->setRegister(0, 1);
-  const CliRun r = runInfo(sim->port(), hostPort, "--json");
+  const test::CommandResult r = runInfo(sim->port(), hostPort, "--json");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("\"control\":\"declined: held by another program\""), std::string::npos)
       << r.out;
@@ -67,7 +56,7 @@ TEST_F(InfoCommandTest, HeldDeviceWithoutTerminalIsNotTakenOver) {
 
 TEST_F(InfoCommandTest, SilentDeviceExitsNonZero) {
   sim->setSilent(true);
-  const CliRun r = runInfo(sim->port(), hostPort, "");
+  const test::CommandResult r = runInfo(sim->port(), hostPort, "");
   EXPECT_EQ(r.exitCode, 1) << r.out;
   EXPECT_NE(r.out.find("connected:     no"), std::string::npos) << r.out;
 }

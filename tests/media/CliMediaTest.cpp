@@ -7,18 +7,15 @@
 
 #include "media/AviFixture.h"
 #include "media/FrameBuilder.h"
+#include "support/RunCommand.h"
 
 namespace orvana {
 namespace {
 
 std::string RunCli(const std::string& args, int& rc) {
-  const std::string cmd = std::string(ORVANA_CLI) + " " + args + " 2>&1";
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[256];
-  while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  rc = p != nullptr ? pclose(p) : -1;
-  return out;
+  const auto r = test::runCommand(std::string(ORVANA_CLI) + " " + args + " 2>&1");
+  rc = r.exitCode;
+  return r.out;
 }
 
 TEST(CliMediaTest, ProbePrintsInfoLinesAndAudioMessage) {

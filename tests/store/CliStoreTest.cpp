@@ -15,6 +15,7 @@
 #include "link/TimingTable.h"
 #include "store/ClipStore.h"
 #include "store/DeviceFlashPort.h"
+#include "support/RunCommand.h"
 #include "support/TempHome.h"
 
 namespace orvana {
@@ -47,14 +48,10 @@ class CliStoreTest : public ::testing::Test {
   std::string run(const std::string& args, int& rc) {
     const std::string cmd = std::string(ORVANA_CLI) +
                             " --device 127.0.0.1:" + std::to_string(sim->port()) + " --host-port " +
-                            std::to_string(hostPort) + " " + args + " 2>/dev/null </dev/null";
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    const int status = p != nullptr ? pclose(p) : -1;
-    rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+                            std::to_string(hostPort) + " " + args + " 2>/dev/null";
+    const auto r = test::runCommand(cmd);
+    rc = r.exitCode;
+    return r.out;
   }
 
   test::TempHome home;
