@@ -200,6 +200,11 @@ struct StopCase {
   int frame;
 };
 
+// Test listings show the case by name instead of its bytes.
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CliStopTest : public CliWriteTest, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(CliStopTest, ContinuedWriteEqualsUninterruptedOne) {

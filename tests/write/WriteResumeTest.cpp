@@ -26,6 +26,10 @@ struct ContinueCase {
   bool overlap = false;
 };
 
+void PrintTo(const ContinueCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ContinueTest : public WriteProcessTest, public ::testing::WithParamInterface<ContinueCase> {};
 
 TEST_P(ContinueTest, ContinuedWriteEqualsUninterruptedOne) {
@@ -153,6 +157,10 @@ struct FailureCase {
   bool erase;
   const char* message;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FailureTest : public WriteProcessTest, public ::testing::WithParamInterface<FailureCase> {};
 
