@@ -70,7 +70,11 @@ const char* kindName(int kind) {
 bool connectChip(StoreSession& s, int chip) {
   s.store.SelectChip(chip);
   if (!s.store.Connected) {
-    std::fprintf(stderr, "Chip %d: not connected.\n", chip);
+    if (!s.link.IsConnected())
+      std::fprintf(stderr, "No answer from the device at %s:%u.\n", s.endpoint.address.c_str(),
+                   static_cast<unsigned>(s.endpoint.port));
+    else
+      std::fprintf(stderr, "Chip %d: not connected.\n", chip);
     return false;
   }
   return true;
