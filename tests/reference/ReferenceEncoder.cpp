@@ -246,7 +246,9 @@ FramePages ReferenceFrames::Frame(int chip, std::int64_t i, int framesToWrite, i
   std::vector<std::uint8_t> sound(kSoundBlockBytes, 0);
   if (role.From == Source::Clip) {
     if (clip_.HasAudio == 1) clip_.GrabAudio(sound.data(), kSoundBlockBytes);
-    if (role.Channel == 2 && i >= framesToWrite - 1) std::fill(sound.begin(), sound.end(), 0);
+    const bool holdFrame = wrap == 0 && i >= framesToWrite;
+    if ((role.Channel == 2 && i >= framesToWrite - 1) || (SilentHoldFrames && holdFrame))
+      std::fill(sound.begin(), sound.end(), 0);
   }
   return EncodeChip(chip, decoded, sound.data());
 }

@@ -60,6 +60,11 @@ class ReferenceFrames {
   FramePages Frame(int chip, std::int64_t i, int framesToWrite, int wrap);
   MediaController& ClipSource() { return clip_; }
 
+  // The write process silences the hold frames behind a clip on every channel: repeating the
+  // held frame's 40 ms of sound thirty times is noise, not a hold. Off: the held sound repeats,
+  // as the frame builder on its own does.
+  bool SilentHoldFrames = false;
+
  private:
   MediaController clip_, alpha_, wipe_;
 };
