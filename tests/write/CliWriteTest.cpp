@@ -183,7 +183,7 @@ TEST_F(CliWriteTest, RefusalsExitNonZeroAndWriteNothing) {
   };
   const auto before = Snapshot(*sim);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[2]);
+    SCOPED_TRACE(c.says);
     EXPECT_NE(Run(*sim, c.args), 0);
     EXPECT_NE(Output().find(c.says), std::string::npos) << Output();
   }
