@@ -43,62 +43,146 @@ void EncodeLine(std::uint8_t* record, std::uint8_t* samples, int lineType, LineC
 
 namespace {
 
-// The full-resolution row of a line type for one picture row, and its halved form. Only the
-// components the type needs are computed.
-void BuildRow(const std::uint32_t* px, int lineType, std::uint8_t* full) {
+// Row kernels. Each computes only what its line type stores, straight from the pixels, with the
+// arithmetic of PixelPairToYCbCr and of the halving (both exact integer formulas, so the results
+// are the same whatever the order). Fixed trip counts and plain loops let the compiler turn them
+// into vector code; __restrict tells it the byte output does not overlap the pixels.
+
+inline int RedOf(std::uint32_t v) {
+  return int((v >> 16) & 0xFF);
+}
+inline int GreenOf(std::uint32_t v) {
+  return int((v >> 8) & 0xFF);
+}
+inline int BlueOf(std::uint32_t v) {
+  return int(v & 0xFF);
+}
+
+inline int ClampedLuma(std::uint32_t v) {
+  return detail::Clamp8To247(detail::LumaOf(RedOf(v), GreenOf(v), BlueOf(v)));
+}
+// Cr and Cb of the pixel pair (a, b).
+inline int PairCr(std::uint32_t a, std::uint32_t b) {
+  const int v = (detail::VOf(RedOf(a), GreenOf(a), BlueOf(a)) +
+                 detail::VOf(RedOf(b), GreenOf(b), BlueOf(b))) >>
+                1;
+  return detail::Clamp8To247(v + 128);
+}
+inline int PairCb(std::uint32_t a, std::uint32_t b) {
+  const int u = (detail::UOf(RedOf(a), GreenOf(a), BlueOf(a)) +
+                 detail::UOf(RedOf(b), GreenOf(b), BlueOf(b))) >>
+                1;
+  return detail::Clamp8To247(u + 128);
+}
+
+constexpr int kHalfWidth = kFrameWidth / 2;    // halved luma and key samples
+constexpr int kChromaWidth = kFrameWidth / 4;  // halved Cr (and Cb) samples
+
+// Luma sample k = the mean of the lumas of pixels 2k and 2k+1.
+void HalvedLumaRow(const std::uint32_t* __restrict px, std::uint8_t* __restrict out) {
+  for (int k = 0; k < kHalfWidth; ++k) {
+    out[k] = std::uint8_t((ClampedLuma(px[2 * k]) + ClampedLuma(px[2 * k + 1])) >> 1);
+  }
+}
+
+// Alpha and wipe pictures are grey; blue stands for the level.
+void HalvedKeyRow(const std::uint32_t* __restrict px, std::uint8_t* __restrict out) {
+  for (int k = 0; k < kHalfWidth; ++k) {
+    out[k] = std::uint8_t((BlueOf(px[2 * k]) + BlueOf(px[2 * k + 1])) >> 1);
+  }
+}
+
+// Each chroma sample spans four pixels: the mean of the Cr (Cb) of its two pixel pairs. Done in
+// two passes of stride 2, which vectorize, where one pass of stride 4 does not.
+void HalvedChromaRow(const std::uint32_t* __restrict px, std::uint8_t* __restrict cr,
+                     std::uint8_t* __restrict cb) {
+  alignas(64) std::array<std::uint8_t, kHalfWidth> pairCr, pairCb;
+  for (int p = 0; p < kHalfWidth; ++p) {
+    pairCr[std::size_t(p)] = std::uint8_t(PairCr(px[2 * p], px[2 * p + 1]));
+    pairCb[std::size_t(p)] = std::uint8_t(PairCb(px[2 * p], px[2 * p + 1]));
+  }
+  for (int m = 0; m < kChromaWidth; ++m) {
+    cr[m] = std::uint8_t((pairCr[std::size_t(2 * m)] + pairCr[std::size_t(2 * m + 1)]) >> 1);
+    cb[m] = std::uint8_t((pairCb[std::size_t(2 * m)] + pairCb[std::size_t(2 * m + 1)]) >> 1);
+  }
+}
+
+// The logo channel stores the first 480 full-resolution samples of the row, uncoded.
+void RawRow(const std::uint32_t* __restrict px, int lineType, std::uint8_t* __restrict out) {
   switch (lineType) {
     case kLineLuma:
-      // Luma of each pixel alone; the same figures as PixelPairToYCbCr's Y0 and Y1.
-      for (int x = 0; x < kFrameWidth; ++x) {
-        const std::uint32_t v = px[x];
-        full[x] = detail::Clamp8To247(
-            detail::LumaOf(int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)));
-      }
+      for (int x = 0; x < kLineDataSize; ++x) out[x] = std::uint8_t(ClampedLuma(px[x]));
       break;
     case kLineChroma:
-      // Cr and Cb only; the same figures as PixelPairToYCbCr's.
-      for (int p = 0; p < kFrameWidth / 2; ++p) {
-        const std::uint32_t a = px[2 * p], b = px[2 * p + 1];
-        const int r0 = int((a >> 16) & 0xFF), g0 = int((a >> 8) & 0xFF), b0 = int(a & 0xFF);
-        const int r1 = int((b >> 16) & 0xFF), g1 = int((b >> 8) & 0xFF), b1 = int(b & 0xFF);
-        const int v = (detail::VOf(r0, g0, b0) + detail::VOf(r1, g1, b1)) >> 1;
-        const int u = (detail::UOf(r0, g0, b0) + detail::UOf(r1, g1, b1)) >> 1;
-        full[2 * p] = detail::Clamp8To247(v + 128);
-        full[2 * p + 1] = detail::Clamp8To247(u + 128);
+      for (int p = 0; p < kLineDataSize / 2; ++p) {
+        out[2 * p] = std::uint8_t(PairCr(px[2 * p], px[2 * p + 1]));
+        out[2 * p + 1] = std::uint8_t(PairCb(px[2 * p], px[2 * p + 1]));
       }
       break;
-    default:  // alpha and wipe pictures are grey; blue stands for the level
-      for (int x = 0; x < kFrameWidth; ++x) full[x] = std::uint8_t(px[x] & 0xFF);
+    default:
+      for (int x = 0; x < kLineDataSize; ++x) out[x] = std::uint8_t(BlueOf(px[x]));
       break;
   }
 }
 
-void HalveRow(const std::uint8_t* full, int lineType, std::uint8_t* half) {
-  if (lineType == kLineChroma) {
-    // Each chroma sample spans four source pixels: average Cr with Cr and Cb with Cb.
-    for (int m = 0; m < 480; ++m) {
-      half[2 * m] = std::uint8_t((full[4 * m] + full[4 * m + 2]) / 2);
-      half[2 * m + 1] = std::uint8_t((full[4 * m + 1] + full[4 * m + 3]) / 2);
-    }
-  } else {
-    for (int k = 0; k < 960; ++k) half[k] = std::uint8_t((full[2 * k] + full[2 * k + 1]) / 2);
-  }
+std::uint8_t* RecordOf(FrameBuffer& buffer, int line) {
+  return buffer.page(1 + line / kLinesPerPage) + kLineRecordSize * (line % kLinesPerPage);
 }
+
+// Lines coded together; the field and frame heights are multiples of it.
+constexpr int kBatchLines = 4;
+static_assert(kFieldLines % kBatchLines == 0);
 
 }  // namespace
 
 void EncodePicture(FrameBuffer& buffer, const Picture& frame, int lineType, LineCoding coding) {
-  std::array<std::uint8_t, kFrameWidth> full;
-  std::array<std::uint8_t, 960> half;
-  for (int line = 0; line < kFrameHeight; ++line) {
-    std::uint8_t* page = buffer.page(1 + line / kLinesPerPage);
-    std::uint8_t* record = page + kLineRecordSize * (line % kLinesPerPage);
-    BuildRow(frame.row(RowOfLine(line)), lineType, full.data());
-    if (coding == LineCoding::Raw) {
-      EncodeLine(record, full.data(), lineType, coding);
-    } else {
-      HalveRow(full.data(), lineType, half.data());
-      EncodeLine(record, half.data(), lineType, coding);
+  if (coding == LineCoding::Raw) {
+    for (int line = 0; line < kFrameHeight; ++line) {
+      std::uint8_t* record = RecordOf(buffer, line);
+      record[0] = 0;
+      RawRow(frame.row(RowOfLine(line)), lineType, record + 1);
+    }
+  } else {
+    // Batches of lines: the samples of all of them first, then one coder pass over all runs.
+    // Luma, alpha, wipe: run b is line b (960 samples). Chroma: runs 0..3 are the Cr of lines
+    // 0..3, runs 4..7 their Cb (480 samples each).
+    alignas(64) std::array<std::uint8_t, kBatchLines * kHalfWidth> samples;
+    alignas(64) std::array<std::uint8_t, kBatchLines * kLineDataSize> codes;
+    const bool chroma = lineType == kLineChroma;
+    for (int first = 0; first < kFrameHeight; first += kBatchLines) {
+      for (int b = 0; b < kBatchLines; ++b) {
+        const std::uint32_t* px = frame.row(RowOfLine(first + b));
+        if (chroma) {
+          HalvedChromaRow(px, samples.data() + b * kChromaWidth,
+                          samples.data() + (kBatchLines + b) * kChromaWidth);
+        } else if (lineType == kLineLuma) {
+          HalvedLumaRow(px, samples.data() + b * kHalfWidth);
+        } else {
+          HalvedKeyRow(px, samples.data() + b * kHalfWidth);
+        }
+      }
+      if (chroma) {
+        TModeling::CodeRuns(samples.data(), 2 * kBatchLines, kChromaWidth, 128, codes.data());
+      } else {
+        TModeling::CodeRuns(samples.data(), kBatchLines, kHalfWidth, TModeling::StartFor(lineType),
+                            codes.data());
+      }
+      for (int b = 0; b < kBatchLines; ++b) {
+        std::uint8_t* record = RecordOf(buffer, first + b);
+        record[0] = 0;
+        std::uint8_t* out = record + 1;
+        if (!chroma) {
+          std::memcpy(out, codes.data() + b * kLineDataSize, kLineDataSize);
+          continue;
+        }
+        // Output byte j carries the Cr code of chroma sample j (high nibble) and its Cb code.
+        const std::uint8_t* a = codes.data() + b * (kChromaWidth / 2);
+        const std::uint8_t* c = codes.data() + (kBatchLines + b) * (kChromaWidth / 2);
+        for (int m = 0; m < kChromaWidth / 2; ++m) {
+          out[2 * m] = std::uint8_t(((a[m] & 0x0F) << 4) | (c[m] & 0x0F));
+          out[2 * m + 1] = std::uint8_t((a[m] & 0xF0) | (c[m] >> 4));
+        }
+      }
     }
   }
   // Bytes between the last record and the page link belong to no line.
