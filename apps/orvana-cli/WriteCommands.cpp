@@ -83,7 +83,7 @@ struct WriteOptions {
   bool loop = false;
   bool noLoop = false;
   bool timecode = false;
-  bool overlap = false;
+  bool overlap = true;  // the next frame is built while the current one is sent
   std::string clip, alpha, wipe;
 };
 
@@ -156,7 +156,8 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   auto* loop = w->add_flag("--loop", o->loop, "the clip loops (no hold frames)");
   w->add_flag("--no-loop", o->noLoop, "the clip holds its last frame (default)")->excludes(loop);
   w->add_flag("--timecode", o->timecode, "burn the timecode into the pictures");
-  w->add_flag("--overlap", o->overlap, "build the next frame while the current one is sent");
+  w->add_flag("--overlap,!--no-overlap", o->overlap,
+              "build the next frame while the current one is sent (default)");
   w->add_option("clip", o->clip, "clip AVI file")->required();
   w->add_option("--alpha", o->alpha, "alpha AVI file (super wipe, logo)");
   w->add_option("--wipe", o->wipe, "wipe AVI file (super wipe)");
@@ -168,7 +169,8 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   k->add_flag("--no-loop", c->noLoop, "the interrupted write had Loop unchecked (default)")
       ->excludes(cloop);
   k->add_flag("--timecode", c->timecode, "the interrupted write burnt the timecode in");
-  k->add_flag("--overlap", c->overlap, "build the next frame while the current one is sent");
+  k->add_flag("--overlap,!--no-overlap", c->overlap,
+              "build the next frame while the current one is sent (default)");
   k->callback([&g, &exitCode, c] { exitCode = continueWrite(g, *c); });
 }
 
