@@ -114,7 +114,7 @@ struct BuildCase {
   test::AviSpec key;  // alpha and wipe pictures of channels 2 and 3
 };
 
-test::AviSpec Spec(int w, int h, int frames, int rate) {
+test::AviSpec Avi(int w, int h, int frames, int rate) {
   test::AviSpec s;
   s.Width = w;
   s.Height = h;
@@ -192,18 +192,18 @@ TEST_P(AgainstFrameBuilder, EveryChipOfFirstMiddleAndLastFrame) {
 }
 
 const BuildCase kCases[] = {
-    {"Clip1Small", Spec(64, 540, 6, 48000), 0, false, {}},
-    {"Clip1SmallLoop", Spec(64, 540, 6, 48000), 0, true, {}},
-    {"Clip2SmallLoop", Spec(64, 540, 6, 48000), 1, true, {}},
-    {"Clip2Silent", Spec(48, 540, 4, 0), 1, false, {}},
-    {"SuperWipe", Spec(64, 540, 6, 48000), 2, false, Spec(64, 540, 6, 0)},
-    {"Logo", Spec(600, 100, 6, 48000), 3, false, Spec(600, 100, 6, 0)},
-    {"Logo1080", Spec(1920, 1080, 1, 0), 3, false, Spec(1920, 1080, 1, 0)},
-    {"Full1080", Spec(1920, 1080, 1, 48000), 0, false, {}},
-    {"Full1080Loop", Spec(1920, 1080, 1, 48000), 0, true, {}},
-    {"Pal", Spec(720, 576, 1, 48000), 0, true, {}},
-    {"PalHold", Spec(720, 576, 1, 48000), 1, false, {}},
-    {"QuarterHd", Spec(960, 540, 2, 48000), 0, false, {}},
+    {"Clip1Small", Avi(64, 540, 6, 48000), 0, false, {}},
+    {"Clip1SmallLoop", Avi(64, 540, 6, 48000), 0, true, {}},
+    {"Clip2SmallLoop", Avi(64, 540, 6, 48000), 1, true, {}},
+    {"Clip2Silent", Avi(48, 540, 4, 0), 1, false, {}},
+    {"SuperWipe", Avi(64, 540, 6, 48000), 2, false, Avi(64, 540, 6, 0)},
+    {"Logo", Avi(600, 100, 6, 48000), 3, false, Avi(600, 100, 6, 0)},
+    {"Logo1080", Avi(1920, 1080, 1, 0), 3, false, Avi(1920, 1080, 1, 0)},
+    {"Full1080", Avi(1920, 1080, 1, 48000), 0, false, {}},
+    {"Full1080Loop", Avi(1920, 1080, 1, 48000), 0, true, {}},
+    {"Pal", Avi(720, 576, 1, 48000), 0, true, {}},
+    {"PalHold", Avi(720, 576, 1, 48000), 1, false, {}},
+    {"QuarterHd", Avi(960, 540, 2, 48000), 0, false, {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sources, AgainstFrameBuilder, ::testing::ValuesIn(kCases),
