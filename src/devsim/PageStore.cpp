@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,8 @@ namespace {
 
 constexpr off_t kChipBytes = static_cast<off_t>(kRowsPerChip) * kPageSize;
 constexpr off_t kBlockBytes = static_cast<off_t>(kPagesPerBlock) * kPageSize;
+constexpr std::size_t kSlabPages = kPagesPerBlock;
+constexpr std::size_t kSlabBytes = kSlabPages * kPageSize;
 
 off_t pageOffset(std::uint32_t row) {
   return static_cast<off_t>(row) * kPageSize;
@@ -58,6 +61,28 @@ bool allErased(const std::uint8_t* data) {
 
 PageStore::~PageStore() {
   closeAll();
+  for (void* slab : slabs_) ::munmap(slab, kSlabBytes);
+}
+
+PageStore::Page* PageStore::takePage() {
+  if (freePages_.empty()) {
+    void* slab = ::mmap(nullptr, kSlabBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (slab == MAP_FAILED) return nullptr;
+    slabs_.push_back(slab);
+    auto* pages = static_cast<Page*>(slab);
+    freePages_.reserve(freePages_.size() + kSlabPages);
+    for (std::size_t i = kSlabPages; i-- > 0;) freePages_.push_back(&pages[i]);
+  }
+  Page* page = freePages_.back();
+  freePages_.pop_back();
+  page->fill(0xFF);
+  return page;
+}
+
+void PageStore::releaseAllPages() {
+  for (auto& entry : memory_) freePages_.push_back(entry.second);
+  memory_.clear();
 }
 
 void PageStore::closeAll() {
@@ -99,7 +124,7 @@ bool PageStore::openFolder(const std::filesystem::path& folder, std::string& err
     }
     fds_[static_cast<std::size_t>(chip)] = fd;
   }
-  memory_.clear();
+  releaseAllPages();
   return true;
 }
 
@@ -128,12 +153,16 @@ bool PageStore::program(int chip, std::uint32_t row, const std::uint8_t* data) {
       scratch_[i] = static_cast<std::uint8_t>(scratch_[i] | ~data[i]);
     return writeFully(fd, scratch_.data(), kPageSize, pageOffset(row));
   }
-  auto& page = memory_[key(chip, row)];
-  if (!page) {
-    page = std::make_unique<Page>();
-    page->fill(0xFF);
+  auto [it, added] = memory_.try_emplace(key(chip, row), nullptr);
+  if (added) {
+    it->second = takePage();
+    if (it->second == nullptr) {
+      memory_.erase(it);
+      return false;
+    }
   }
-  for (std::uint32_t i = 0; i < kPageSize; ++i) (*page)[i] &= data[i];
+  Page& page = *it->second;
+  for (std::uint32_t i = 0; i < kPageSize; ++i) page[i] &= data[i];
   return true;
 }
 
@@ -150,7 +179,12 @@ bool PageStore::erase(int chip, std::uint32_t block) {
     return true;
   }
   const std::uint32_t first = block * kPagesPerBlock;
-  for (std::uint32_t p = 0; p < kPagesPerBlock; ++p) memory_.erase(key(chip, first + p));
+  for (std::uint32_t p = 0; p < kPagesPerBlock; ++p) {
+    const auto it = memory_.find(key(chip, first + p));
+    if (it == memory_.end()) continue;
+    freePages_.push_back(it->second);
+    memory_.erase(it);
+  }
   return true;
 }
 

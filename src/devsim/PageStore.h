@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace orvana::devsim {
 
@@ -22,7 +23,10 @@ inline constexpr std::uint32_t kBlocksPerChip = kRowsPerChip / kPagesPerBlock;
 // byte inverted, so a hole reads back as an erased page and an erase is a punched hole. A
 // program is written with pwrite before the caller acknowledges it, so a killed process loses
 // nothing that was acknowledged (the data sits in the kernel's page cache). Without a folder the
-// pages live in memory, one allocation per page ever programmed.
+// pages live in memory, taken from slabs mapped a block's worth at a time with their memory
+// already present: faulting in fresh memory page by page costs more than a page program's whole
+// exchange on a virtual machine. Erased pages go back to a free list; slabs are kept until the
+// store goes.
 //
 // Not thread-safe; the owner serialises access.
 class PageStore {
@@ -49,10 +53,16 @@ class PageStore {
     return (static_cast<std::uint64_t>(chip) << 32) | row;
   }
   void closeAll();
+  // An erased page from the free list, mapping a new slab when it is empty; null when out of
+  // memory.
+  Page* takePage();
+  void releaseAllPages();
 
   int lockFd_ = -1;
   std::array<int, kChipCount> fds_{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-  std::unordered_map<std::uint64_t, std::unique_ptr<Page>> memory_;
+  std::unordered_map<std::uint64_t, Page*> memory_;
+  std::vector<Page*> freePages_;
+  std::vector<void*> slabs_;
   Page scratch_{};
 };
 

@@ -7,6 +7,7 @@
 
 #include "devsim/DeviceSimulator.h"
 #include "devsim/DevsimProcess.h"
+#include "devsim/PageStore.h"
 #include "devsim/WireHost.h"
 #include "support/TempHome.h"
 
@@ -109,6 +110,30 @@ TEST_F(StoreTest, OneServerPerStoreFolder) {
   DeviceSimulator second(options);
   EXPECT_FALSE(second.start());
   EXPECT_NE(second.error().find("in use"), std::string::npos) << second.error();
+}
+
+// Without a folder, erased pages are recycled for later programs: a recycled page has to start
+// erased, not with the bytes it held, also across more pages than one allocation holds.
+TEST(MemoryStoreTest, RecycledPagesStartErased) {
+  PageStore s;
+  PageStore::Page zeros{};
+  for (std::uint32_t row = 0; row < 300; ++row) ASSERT_TRUE(s.program(0, row, zeros.data()));
+  ASSERT_TRUE(s.erase(0, 0));
+  ASSERT_TRUE(s.erase(0, 1));
+
+  PageStore::Page pattern;
+  pattern.fill(0xF0);
+  for (std::uint32_t row = 0; row < 300; ++row)
+    ASSERT_TRUE(s.program(5, 9000 + row, pattern.data()));
+  PageStore::Page erased;
+  erased.fill(0xFF);
+  PageStore::Page back{};
+  for (std::uint32_t row : {0u, 255u, 299u}) {
+    ASSERT_TRUE(s.read(5, 9000 + row, back.data()));
+    EXPECT_EQ(back, pattern) << "row " << row;
+    ASSERT_TRUE(s.read(0, row, back.data()));
+    EXPECT_EQ(back, erased) << "row " << row;
+  }
 }
 
 }  // namespace
