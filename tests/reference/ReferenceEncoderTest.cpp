@@ -114,6 +114,10 @@ struct BuildCase {
   test::AviSpec key;  // alpha and wipe pictures of channels 2 and 3
 };
 
+void PrintTo(const BuildCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 test::AviSpec Avi(int w, int h, int frames, int rate) {
   test::AviSpec s;
   s.Width = w;

@@ -24,6 +24,10 @@ struct EndToEndCase {
   int loopTo;         // frame the last one links back to
 };
 
+void PrintTo(const EndToEndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class EndToEnd : public ::testing::TestWithParam<EndToEndCase> {
  protected:
   test::TempHome home;
