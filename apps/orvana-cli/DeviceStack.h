@@ -3,31 +3,19 @@
 #include "Cli.h"
 #include "common/DeviceEndpoint.h"
 #include "common/Operator.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 
 namespace orvana::cli {
 
-// The device as one command uses it: the link, its sequencer, the page access and a clip store,
-// built in that order and torn down in reverse, which gives control of the device back.
-struct DeviceStack {
-  DeviceStack(const Globals& g, Operator& op)
-      : endpoint(g.endpoint()),
-        link(endpoint.address, endpoint.port, op, endpoint.hostPort),
-        flash(link),
-        access(link, flash, op),
-        port(access),
-        store(port, op) {}
+// The device stack at the address the command was given.
+struct DeviceStack : StoreStack {
+  DeviceStack(const Globals& g, Operator& op) : DeviceStack(g.endpoint(), op) {}
 
   DeviceEndpoint endpoint;
-  ITF_ZT link;
-  ZT_FLASH flash;
-  PageAccess access;
-  DeviceFlashPort port;
-  ClipStore store;
+
+ private:
+  DeviceStack(const DeviceEndpoint& ep, Operator& op)
+      : StoreStack(ep.address, ep.port, op, ep.hostPort), endpoint(ep) {}
 };
 
 // The command's operator, first among the bases so it exists before the device is reached.

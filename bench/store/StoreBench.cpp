@@ -18,12 +18,8 @@
 #include "LoopbackFloor.h"
 #include "common/Operator.h"
 #include "devsim/DeviceSimulator.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 
 using namespace orvana;
 
@@ -86,11 +82,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   SilentOperator op;
-  ITF_ZT link("127.0.0.1", sim.port(), op, hostPort);
-  ZT_FLASH flash(link);
-  PageAccess access(link, flash, op);
-  DeviceFlashPort port(access);
-  ClipStore store(port, op);
+  StoreStack stack("127.0.0.1", sim.port(), op, hostPort);
+  DeviceFlashPort& port = stack.port;
+  ClipStore& store = stack.store;
   store.SelectChip(0);
 
   // (1) full format of one chip: 4,093 block erases and the system area.

@@ -28,14 +28,10 @@
 #include "common/Operator.h"
 #include "common/Paths.h"
 #include "flash/HammingCode.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
 #include "media/SourceSelection.h"
 #include "media/WriteProcess.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 
 namespace {
 
@@ -131,11 +127,11 @@ class DeviceProcess {
 struct Stack {
   Stack(std::uint16_t devicePort, std::uint16_t replyPort) : hostPort(replyPort) {
     ResetTimingTable();
-    link = std::make_unique<ITF_ZT>("127.0.0.1", devicePort, op, hostPort);
-    flash = std::make_unique<ZT_FLASH>(*link);
-    access = std::make_unique<PageAccess>(*link, *flash, op);
-    port = std::make_unique<DeviceFlashPort>(*access);
-    store = std::make_unique<ClipStore>(*port, op);
+    stack = std::make_unique<StoreStack>("127.0.0.1", devicePort, op, hostPort);
+    link = &stack->link;
+    flash = &stack->flash;
+    access = &stack->access;
+    store = &stack->store;
     sources.CreateSources();
     selection = std::make_unique<SourceSelection>(sources, op);
     selection->IsConnected = [this] { return link->IsConnected(); };
@@ -147,11 +143,11 @@ struct Stack {
 
   std::uint16_t hostPort;
   BenchOperator op;
-  std::unique_ptr<ITF_ZT> link;
-  std::unique_ptr<ZT_FLASH> flash;
-  std::unique_ptr<PageAccess> access;
-  std::unique_ptr<DeviceFlashPort> port;
-  std::unique_ptr<ClipStore> store;
+  std::unique_ptr<StoreStack> stack;
+  ITF_ZT* link = nullptr;
+  ZT_FLASH* flash = nullptr;
+  PageAccess* access = nullptr;
+  ClipStore* store = nullptr;
   MediaSources sources;
   std::unique_ptr<SourceSelection> selection;
   std::unique_ptr<WriteProcess> writer;

@@ -9,12 +9,8 @@
 #include "StoreFixture.h"
 #include "common/Operator.h"
 #include "devsim/DeviceSimulator.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 #include "support/RunCommand.h"
 #include "support/TempHome.h"
 
@@ -33,11 +29,8 @@ class CliStoreTest : public ::testing::Test {
     // before the command line takes the same reply port.
     ResetTimingTable();
     SilentOperator op;
-    ITF_ZT link("127.0.0.1", sim->port(), op, hostPort);
-    ZT_FLASH flash(link);
-    PageAccess access(link, flash, op);
-    DeviceFlashPort port(access);
-    ClipStore store(port, op);
+    StoreStack stack("127.0.0.1", sim->port(), op, hostPort);
+    ClipStore& store = stack.store;
     for (int chip : {0, 1}) {
       store.SelectChip(chip);
       ASSERT_TRUE(store.FormatChip(false));

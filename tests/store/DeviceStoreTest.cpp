@@ -9,12 +9,8 @@
 #include "StoreFixture.h"
 #include "common/ScriptedOperator.h"
 #include "devsim/DeviceSimulator.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 #include "support/TempHome.h"
 
 namespace orvana {
@@ -31,18 +27,12 @@ class DeviceStoreTest : public ::testing::Test {
     options.recordTraffic = false;
     sim = std::make_unique<devsim::DeviceSimulator>(options);
     ASSERT_TRUE(sim->start()) << sim->error();
-    link = std::make_unique<ITF_ZT>("127.0.0.1", sim->port(), op, hostPort);
-    flash = std::make_unique<ZT_FLASH>(*link);
-    access = std::make_unique<PageAccess>(*link, *flash, op);
-    port = std::make_unique<DeviceFlashPort>(*access);
-    store = std::make_unique<ClipStore>(*port, op);
+    stack = std::make_unique<StoreStack>("127.0.0.1", sim->port(), op, hostPort);
+    port = &stack->port;
+    store = &stack->store;
   }
   void TearDown() override {
-    store.reset();
-    port.reset();
-    access.reset();
-    flash.reset();
-    link.reset();
+    stack.reset();
     sim.reset();
   }
 
@@ -85,11 +75,9 @@ class DeviceStoreTest : public ::testing::Test {
   ScriptedOperator op;
   std::uint16_t hostPort = test::freeUdpPort();
   std::unique_ptr<devsim::DeviceSimulator> sim;
-  std::unique_ptr<ITF_ZT> link;
-  std::unique_ptr<ZT_FLASH> flash;
-  std::unique_ptr<PageAccess> access;
-  std::unique_ptr<DeviceFlashPort> port;
-  std::unique_ptr<ClipStore> store;
+  std::unique_ptr<StoreStack> stack;
+  DeviceFlashPort* port = nullptr;
+  ClipStore* store = nullptr;
 };
 
 TEST_F(DeviceStoreTest, WriteSaveAndDeleteLandWhereTheFormatPutsThem) {

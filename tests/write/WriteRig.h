@@ -15,14 +15,10 @@
 #include "common/ProfileFile.h"
 #include "common/ScriptedOperator.h"
 #include "devsim/DeviceSimulator.h"
-#include "flash/PageAccess.h"
-#include "flash/ZT_FLASH.h"
-#include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
 #include "media/SourceSelection.h"
 #include "media/WriteProcess.h"
-#include "store/ClipStore.h"
-#include "store/DeviceFlashPort.h"
+#include "store/StoreStack.h"
 #include "support/TempHome.h"
 
 namespace orvana::test {
@@ -43,11 +39,8 @@ inline const std::vector<Page>& FormattedSystemArea() {
     devsim::DeviceSimulator sim(options);
     EXPECT_TRUE(sim.start()) << sim.error();
     SilentOperator op;
-    ITF_ZT link("127.0.0.1", sim.port(), op, host);
-    ZT_FLASH flash(link);
-    PageAccess access(link, flash, op);
-    DeviceFlashPort port(access);
-    ClipStore store(port, op);
+    StoreStack stack("127.0.0.1", sim.port(), op, host);
+    ClipStore& store = stack.store;
     store.SelectChip(0);
     EXPECT_TRUE(store.FormatChip(false));
     for (std::uint32_t row = 0; row < kSystemCells * kPagesPerCell; ++row) {
@@ -80,14 +73,11 @@ struct WriteRig {
     options.store = std::move(storeFolder);
     sim = std::make_unique<devsim::DeviceSimulator>(options);
     EXPECT_TRUE(sim->start()) << sim->error();
-    link = std::make_unique<ITF_ZT>("127.0.0.1", sim->port(), op, hostPort);
-    flash = std::make_unique<ZT_FLASH>(*link);
-    access = std::make_unique<PageAccess>(*link, *flash, op);
-    port = std::make_unique<DeviceFlashPort>(*access);
-    store = std::make_unique<ClipStore>(*port, op);
+    stack = std::make_unique<StoreStack>("127.0.0.1", sim->port(), op, hostPort);
+    store = &stack->store;
     sources.CreateSources();
     selection = std::make_unique<SourceSelection>(sources, op);
-    selection->IsConnected = [this] { return link->IsConnected(); };
+    selection->IsConnected = [this] { return stack->link.IsConnected(); };
     selection->Connect1ButtonClick = [this] { store->Connect1ButtonClick(); };
     writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
     writer->SettleMs = 0;
@@ -96,11 +86,7 @@ struct WriteRig {
   ~WriteRig() {
     writer.reset();
     selection.reset();
-    store.reset();
-    port.reset();
-    access.reset();
-    flash.reset();
-    link.reset();
+    stack.reset();
     sim.reset();
   }
 
@@ -143,11 +129,8 @@ struct WriteRig {
   ScriptedOperator op;
   std::uint16_t hostPort = freeUdpPort();
   std::unique_ptr<devsim::DeviceSimulator> sim;
-  std::unique_ptr<ITF_ZT> link;
-  std::unique_ptr<ZT_FLASH> flash;
-  std::unique_ptr<PageAccess> access;
-  std::unique_ptr<DeviceFlashPort> port;
-  std::unique_ptr<ClipStore> store;
+  std::unique_ptr<StoreStack> stack;
+  ClipStore* store = nullptr;
   MediaSources sources;
   std::unique_ptr<SourceSelection> selection;
   std::unique_ptr<WriteProcess> writer;
