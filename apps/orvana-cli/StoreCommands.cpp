@@ -153,14 +153,22 @@ int formatChannel(const Globals& g, int channel, bool quick) {
              : 1;
 }
 
-int readClip(const Globals& g, int chip, int number, const std::string& file) {
-  StoreSession s(g);
-  if (!connectChip(s, chip)) return 1;
+// Connects to the chip and finds clip `number` (as the operator counts) on it: its slot, or -1
+// once the reason has been told.
+int connectToClip(StoreSession& s, int chip, int number) {
+  if (!connectChip(s, chip)) return -1;
   const int n = number - 1;
   if (!s.store.IsClipValid(n)) {
     std::fprintf(stderr, "Clip %d is not on chip %d.\n", number, chip);
-    return 1;
+    return -1;
   }
+  return n;
+}
+
+int readClip(const Globals& g, int chip, int number, const std::string& file) {
+  StoreSession s(g);
+  const int n = connectToClip(s, chip, number);
+  if (n < 0) return 1;
   s.store.DisableControls();
   const bool ok = s.store.ReadClipBack(n, file);
   s.store.EnableControls();
@@ -173,12 +181,8 @@ int readClip(const Globals& g, int chip, int number, const std::string& file) {
 
 int selectClip(const Globals& g, int chip, int number) {
   StoreSession s(g);
-  if (!connectChip(s, chip)) return 1;
-  const int n = number - 1;
-  if (!s.store.IsClipValid(n)) {
-    std::fprintf(stderr, "Clip %d is not on chip %d.\n", number, chip);
-    return 1;
-  }
+  const int n = connectToClip(s, chip, number);
+  if (n < 0) return 1;
   return s.port.SelectClip(chip, n) ? 0 : 1;
 }
 
