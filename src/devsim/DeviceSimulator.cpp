@@ -184,6 +184,14 @@ void DeviceSimulator::serve() {
     if (errno != EAGAIN && errno != EWOULDBLOCK) continue;
     if (now < spinUntil) continue;
 
+    // Idle: prepare memory for later programs, a slab at a time, looking at the socket between.
+    bool mapped = false;
+    {
+      std::lock_guard lock(mutex_);
+      mapped = store_.TopUpReserve(options_.memoryReservePages);
+    }
+    if (mapped) continue;
+
     // Nothing for a while: sleep in the kernel until a datagram, a stop, or a delayed reply.
     timespec timeout{};
     timespec* wait = nullptr;

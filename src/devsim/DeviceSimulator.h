@@ -32,6 +32,9 @@ struct DeviceSimulatorOptions {
   std::size_t trafficLimit = 65536;
   // How long the server keeps asking the socket before it sleeps in poll().
   std::uint32_t spinMicros = 100;
+  // In-memory store: free pages kept ready, mapped while the server has nothing else to do, so
+  // a burst of programs into fresh pages does not wait for the kernel to supply memory.
+  std::size_t memoryReservePages = 1024;
 };
 
 struct PacketCounts {

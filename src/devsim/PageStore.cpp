@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -64,20 +65,37 @@ PageStore::~PageStore() {
   for (void* slab : slabs_) ::munmap(slab, kSlabBytes);
 }
 
+bool PageStore::mapSlab() {
+  // Twice the size, so a slab aligned to its own size fits and can sit in one huge page where
+  // the kernel offers them; one fault then replaces hundreds.
+  const std::size_t span = 2 * kSlabBytes;
+  void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return false;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(std::uintptr_t{kSlabBytes} - 1);
+  auto* slab = reinterpret_cast<std::uint8_t*>(aligned);
+  if (aligned > start) ::munmap(raw, aligned - start);
+  if (aligned - start < kSlabBytes) ::munmap(slab + kSlabBytes, kSlabBytes - (aligned - start));
+  (void)::madvise(slab, kSlabBytes, MADV_HUGEPAGE);
+  // Touched now, not at the first program of each page.
+  std::memset(slab, 0xFF, kSlabBytes);
+  slabs_.push_back(slab);
+  auto* pages = reinterpret_cast<Page*>(slab);
+  freePages_.reserve(freePages_.size() + kSlabPages);
+  for (std::size_t i = kSlabPages; i-- > 0;) freePages_.push_back(&pages[i]);
+  return true;
+}
+
 PageStore::Page* PageStore::takePage() {
-  if (freePages_.empty()) {
-    void* slab = ::mmap(nullptr, kSlabBytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (slab == MAP_FAILED) return nullptr;
-    slabs_.push_back(slab);
-    auto* pages = static_cast<Page*>(slab);
-    freePages_.reserve(freePages_.size() + kSlabPages);
-    for (std::size_t i = kSlabPages; i-- > 0;) freePages_.push_back(&pages[i]);
-  }
+  if (freePages_.empty() && !mapSlab()) return nullptr;
   Page* page = freePages_.back();
   freePages_.pop_back();
-  page->fill(0xFF);
   return page;
+}
+
+bool PageStore::TopUpReserve(std::size_t pages) {
+  if (persistent() || slabs_.empty() || freePages_.size() >= pages) return false;
+  return mapSlab();
 }
 
 void PageStore::releaseAllPages() {
@@ -160,6 +178,9 @@ bool PageStore::program(int chip, std::uint32_t row, const std::uint8_t* data) {
       memory_.erase(it);
       return false;
     }
+    // An erased page programmed once holds exactly the data.
+    std::memcpy(it->second->data(), data, kPageSize);
+    return true;
   }
   Page& page = *it->second;
   for (std::uint32_t i = 0; i < kPageSize; ++i) page[i] &= data[i];

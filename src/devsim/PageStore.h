@@ -23,10 +23,10 @@ inline constexpr std::uint32_t kBlocksPerChip = kRowsPerChip / kPagesPerBlock;
 // byte inverted, so a hole reads back as an erased page and an erase is a punched hole. A
 // program is written with pwrite before the caller acknowledges it, so a killed process loses
 // nothing that was acknowledged (the data sits in the kernel's page cache). Without a folder the
-// pages live in memory, taken from slabs mapped a block's worth at a time with their memory
-// already present: faulting in fresh memory page by page costs more than a page program's whole
-// exchange on a virtual machine. Erased pages go back to a free list; slabs are kept until the
-// store goes.
+// pages live in memory, taken from slabs of a block's worth that are touched when they are
+// mapped: on a virtual machine, faulting in fresh memory costs more per page than a page
+// program's whole exchange, so the owner can have slabs mapped ahead while it is idle
+// (TopUpReserve). Erased pages go back to a free list; slabs are kept until the store goes.
 //
 // Not thread-safe; the owner serialises access.
 class PageStore {
@@ -48,14 +48,21 @@ class PageStore {
   bool program(int chip, std::uint32_t row, const std::uint8_t* data);
   bool erase(int chip, std::uint32_t block);
 
+  // Maps one more slab when fewer than `pages` free pages are ready and the store has been
+  // programmed at all (an unused store stays empty). True when it mapped one, so an idle caller
+  // can repeat while nothing else needs it. Files need no reserve: always false.
+  bool TopUpReserve(std::size_t pages);
+  std::size_t freePages() const { return freePages_.size(); }
+
  private:
   static std::uint64_t key(int chip, std::uint32_t row) {
     return (static_cast<std::uint64_t>(chip) << 32) | row;
   }
   void closeAll();
-  // An erased page from the free list, mapping a new slab when it is empty; null when out of
-  // memory.
+  // A page from the free list, mapping a new slab when it is empty; null when out of memory.
+  // Its content is left over from earlier use: the caller writes all of it.
   Page* takePage();
+  bool mapSlab();
   void releaseAllPages();
 
   int lockFd_ = -1;

@@ -136,5 +136,42 @@ TEST(MemoryStoreTest, RecycledPagesStartErased) {
   }
 }
 
+TEST(MemoryStoreTest, ReserveGrowsOnlyForAUsedStoreAndStopsAtItsTarget) {
+  PageStore s;
+  EXPECT_FALSE(s.TopUpReserve(1024)) << "a store nobody programs keeps no memory";
+  PageStore::Page data;
+  data.fill(0x5A);
+  ASSERT_TRUE(s.program(3, 77, data.data()));
+  int slabs = 0;
+  while (s.TopUpReserve(1024) && slabs < 100) ++slabs;
+  EXPECT_GE(s.freePages(), 1024u);
+  EXPECT_LT(s.freePages(), 1024u + 256u);
+  EXPECT_FALSE(s.TopUpReserve(1024));
+
+  // Pages from the reserve hold exactly what is programmed, also a second time (bits only clear).
+  for (std::uint32_t row = 0; row < 600; ++row) ASSERT_TRUE(s.program(4, row, data.data()));
+  PageStore::Page second;
+  second.fill(0x0F);
+  ASSERT_TRUE(s.program(4, 599, second.data()));
+  PageStore::Page back{};
+  ASSERT_TRUE(s.read(4, 0, back.data()));
+  EXPECT_EQ(back, data);
+  ASSERT_TRUE(s.read(4, 599, back.data()));
+  PageStore::Page both;
+  both.fill(0x5A & 0x0F);
+  EXPECT_EQ(back, both);
+}
+
+TEST_F(StoreTest, FilesNeedNoReserve) {
+  PageStore s;
+  std::string error;
+  ASSERT_TRUE(s.openFolder(store, error)) << error;
+  PageStore::Page data;
+  data.fill(0x5A);
+  ASSERT_TRUE(s.program(0, 1, data.data()));
+  EXPECT_FALSE(s.TopUpReserve(1024));
+  EXPECT_EQ(s.freePages(), 0u);
+}
+
 }  // namespace
 }  // namespace orvana::devsim
