@@ -81,7 +81,6 @@ bool PageStore::mapSlab() {
   std::memset(slab, 0xFF, kSlabBytes);
   slabs_.push_back(slab);
   auto* pages = reinterpret_cast<Page*>(slab);
-  freePages_.reserve(freePages_.size() + kSlabPages);
   for (std::size_t i = kSlabPages; i-- > 0;) freePages_.push_back(&pages[i]);
   return true;
 }
