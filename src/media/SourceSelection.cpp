@@ -185,6 +185,7 @@ void SourceSelection::OpenWipeButtonClick(const std::string& chosen) {
 
 void SourceSelection::SelectChannel(ChannelRadio radio) {
   Channel = static_cast<int>(radio);
+  if (onChannelChanged) onChannelChanged();
   LayoutChannel();
   if (IsConnected && IsConnected() && Connect1ButtonClick) Connect1ButtonClick();
 }
@@ -220,6 +221,7 @@ void SourceSelection::TrackBar1Change() {
   for (auto* slot : {&sources_.ClipSource, &sources_.AlphaSource, &sources_.WipeSource}) {
     if (*slot) (*slot)->Seek(TrackBarPosition, 0);
   }
+  if (onPositionShown) onPositionShown();
 }
 
 }  // namespace orvana

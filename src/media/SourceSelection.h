@@ -88,6 +88,10 @@ class SourceSelection {
   // connect action. Unset hooks mean "not connected".
   std::function<bool()> IsConnected;
   std::function<void()> Connect1ButtonClick;
+  // A window shows the channel's radio button, menu check and visible sources when the channel
+  // changes (also when a continued write switches it), and the held frames after every seek.
+  std::function<void()> onChannelChanged;
+  std::function<void()> onPositionShown;
 
  private:
   bool OpenSlot(std::unique_ptr<MediaController>& slot, const std::string& name, int panelWidth,
