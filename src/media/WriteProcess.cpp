@@ -156,7 +156,12 @@ void WriteProcess::WriteChannel() {
 bool WriteProcess::WriteChip(int k, int n) {
   selection_.TrackBarPosition = 0;
   selection_.TrackBar1Change();
-  if (SettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(SettleMs));
+  // The window stays alive while the sources settle.
+  const auto settleEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(SettleMs);
+  while (std::chrono::steady_clock::now() < settleEnd) {
+    op_.processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 
   const ProfileFile ini = settings();
   store_.ClipNumber = ini.readInt(kSafeWrite, "ClipNum", 0);

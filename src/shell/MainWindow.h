@@ -41,6 +41,7 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
   WindowOperator& op() { return op_; }
   StoreStack* stack() { return stack_.get(); }
   SourceSelection& selection() { return *selection_; }
+  WriteProcess& writer() { return *writer_; }
   int Channel() const { return selection_->Channel; }
   // True while a handler runs an operation (connect, write, read-back, delete, format).
   bool busy() const { return busy_ > 0; }
