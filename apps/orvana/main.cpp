@@ -56,11 +56,19 @@ int main(int argc, char* argv[]) {
           QStringLiteral("The style \"Cyan Night\" could not be loaded: ") + styleError);
     }
 
-    orvana::TClipTCPForm window(orvana::resolveDeviceEndpoint(deviceText, port));
+    // Installed before the window: a request that comes while the device is being reached
+    // closes the window as soon as it exists.
     orvana::TerminationSignals termination;
-    QObject::connect(&termination, &orvana::TerminationSignals::requested, &window,
-                     [&window](int) { window.close(); });
+    orvana::TClipTCPForm* shown = nullptr;
+    bool requested = false;
+    QObject::connect(&termination, &orvana::TerminationSignals::requested, &app, [&](int) {
+      requested = true;
+      if (shown != nullptr) shown->close();
+    });
+    orvana::TClipTCPForm window(orvana::resolveDeviceEndpoint(deviceText, port));
+    shown = &window;
     window.show();
+    if (requested) QMetaObject::invokeMethod(&window, "close", Qt::QueuedConnection);
     app.exec();
   } catch (const std::exception& e) {
     orvana::ShowExceptionBox(e.what());
