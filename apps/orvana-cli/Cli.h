@@ -24,5 +24,6 @@ void addFlashCommands(CLI::App& app, Globals& g, int& exitCode);
 void addStoreCommands(CLI::App& app, Globals& g, int& exitCode);
 void addMediaCommands(CLI::App& app, Globals& g, int& exitCode);
 void addWriteCommands(CLI::App& app, Globals& g, int& exitCode);
+void addDemoCommands(CLI::App& app, Globals& g, int& exitCode);
 
 }  // namespace orvana::cli

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   addStoreCommands(app, g, exitCode);
   addMediaCommands(app, g, exitCode);
   addWriteCommands(app, g, exitCode);
+  addDemoCommands(app, g, exitCode);
   CLI11_PARSE(app, argc, argv);
   return exitCode;
 }

@@ -207,7 +207,7 @@ void TClipTCPForm::buildControls() {
   groupBox4_->setGeometry(976, 310, 150, 70);
   const char* radioNames[4] = {"Clip1Radio", "Clip2Radio", "SWipeRadio", "LogoRadio"};
   const char* radioCaptions[4] = {"Clip 1", "Clip 2", "Super wipe ", "Logo "};
-  const QRect radioAt[4] = {{6, 6, 58, 18}, {6, 25, 58, 18}, {64, 6, 84, 18}, {64, 25, 84, 18}};
+  const QRect radioAt[4] = {{4, 6, 54, 18}, {4, 25, 54, 18}, {58, 6, 90, 18}, {58, 25, 90, 18}};
   for (int i = 0; i < 4; ++i) {
     radios_[i] = new QRadioButton(QString::fromLatin1(radioCaptions[i]), groupBox4_);
     radios_[i]->setObjectName(QString::fromLatin1(radioNames[i]));
@@ -216,7 +216,7 @@ void TClipTCPForm::buildControls() {
   radios_[0]->setChecked(true);
   loopCheckBox_ = new QCheckBox(QStringLiteral("Loop"), groupBox4_);
   loopCheckBox_->setObjectName(QStringLiteral("LoopCheckBox"));
-  loopCheckBox_->setGeometry(6, 46, 66, 18);
+  loopCheckBox_->setGeometry(4, 46, 66, 18);
   loopCheckBox_->setChecked(true);
 
   // Service controls, out of sight; the "Service" menu reaches them.
@@ -253,7 +253,11 @@ void TClipTCPForm::buildControls() {
   for (int i = 0; i < 2; ++i) {
     statusPanels_[i] = new QLabel(bar);
     statusPanels_[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-    statusPanels_[i]->setFixedWidth(widths[i]);
+    // The counters' panel grows with its text rather than cutting the last counter off.
+    if (i == 0)
+      statusPanels_[i]->setFixedWidth(widths[i]);
+    else
+      statusPanels_[i]->setMinimumWidth(widths[i]);
     bar->addWidget(statusPanels_[i]);
   }
 
