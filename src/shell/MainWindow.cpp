@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolButton>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -218,6 +219,19 @@ void TClipTCPForm::buildControls() {
   loopCheckBox_->setObjectName(QStringLiteral("LoopCheckBox"));
   loopCheckBox_->setGeometry(4, 46, 66, 18);
   loopCheckBox_->setChecked(true);
+  // Two columns as wide as their captions need in the font at hand; the box grows leftwards
+  // when they do not fit its designed width.
+  const int left = std::max({radios_[0]->sizeHint().width(), radios_[1]->sizeHint().width(),
+                             loopCheckBox_->sizeHint().width()});
+  const int right = std::max(radios_[2]->sizeHint().width(), radios_[3]->sizeHint().width());
+  const int second = 4 + left + 6;
+  for (int i = 0; i < 4; ++i) {
+    const QRect r = radioAt[i];
+    radios_[i]->setGeometry(i < 2 ? 4 : second, r.y(), i < 2 ? left : right, r.height());
+  }
+  loopCheckBox_->setGeometry(4, 46, left, 18);
+  const int boxWidth = std::max(150, second + right + 4);
+  groupBox4_->setGeometry(976 + 150 - boxWidth, 310, boxWidth, 70);
 
   // Service controls, out of sight; the "Service" menu reaches them.
   comboBox1_ = new QComboBox(panel1_);
@@ -462,11 +476,7 @@ void TClipTCPForm::ShowSources() {
       shownLabels_[i] = *labels[i];
     }
   }
-  {
-    const QSignalBlocker quiet(trackBar_);
-    trackBar_->setRange(0, s.TrackBarMax < 0 ? 0 : s.TrackBarMax);
-    trackBar_->setValue(s.TrackBarPosition);
-  }
+  showTrackBar();
   label1_->setText(QString::fromStdString(s.Label1.empty() ? "0" : s.Label1));
   label1_->adjustSize();
   map_->surface()->resize(1025, 129);
@@ -482,9 +492,17 @@ void TClipTCPForm::ShowPreviews() {
   wipePanel_->preview()->showFrame(sources_.WipeSource.get());
   label1_->setText(QString::fromStdString(selection_->Label1));
   label1_->adjustSize();
+  showTrackBar();
+}
+
+void TClipTCPForm::showTrackBar() {
   const QSignalBlocker quiet(trackBar_);
-  trackBar_->setRange(0, selection_->TrackBarMax < 0 ? 0 : selection_->TrackBarMax);
+  const int maximum = selection_->TrackBarMax < 0 ? 0 : selection_->TrackBarMax;
+  trackBar_->setRange(0, maximum);
+  // A tick per frame turns into a grey band on long clips; about fifty stay readable.
+  trackBar_->setTickInterval(std::max(1, (maximum + 49) / 50));
   trackBar_->setValue(selection_->TrackBarPosition);
+  trackBar_->setToolTip(QString::number(selection_->TrackBarPosition));
 }
 
 void TClipTCPForm::placeBottom() {

@@ -89,6 +89,7 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
   void ChannelChanged();
   void ShowSources();
   void ShowPreviews();
+  void showTrackBar();
   void placeBottom();
   bool mayAct() const;
 

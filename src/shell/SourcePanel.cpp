@@ -73,6 +73,12 @@ SourcePanel::SourcePanel(const SourcePanelNames& names, QWidget* parent) : QFram
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setProperty("info", true);
+    // The designed lists are narrow for today's wider fonts: a touch smaller, cut rather than
+    // elided (each line's tip has it whole).
+    QFont small = list->font();
+    small.setPointSizeF(small.pointSizeF() * 0.92);
+    list->setFont(small);
+    list->setTextElideMode(Qt::ElideNone);
     list->addItem(item);
     return list;
   };
@@ -92,9 +98,11 @@ void SourcePanel::applyLayout(const Rect& container, const Rect& preview, int be
   setGeometry(container.Left, container.Top, container.Width, container.Height);
   preview_->setGeometry(preview.Left, preview.Top, preview.Width, preview.Height);
   bevel_->setGeometry(4, bevelTop, container.Width - 8, 2);
-  image_->setGeometry(8, listTop, 32, 32);
-  videoList_->setGeometry(48, listTop, 160, 42);
-  if (audioList_ != nullptr) audioList_->setGeometry(212, listTop, 107, 42);
+  // The lists take what the 326-pixel container leaves beside the picture, so their lines
+  // fit whole in the usual fonts.
+  image_->setGeometry(4, listTop, 32, 32);
+  videoList_->setGeometry(38, listTop, 160, 42);
+  if (audioList_ != nullptr) audioList_->setGeometry(200, listTop, 124, 42);
   fileLabel_->setGeometry(8, listTop + 42 + 4, container.Width - 16, 16);
 }
 
@@ -109,7 +117,10 @@ void SourcePanel::showInfo(const std::string& fileName, const std::vector<std::s
   auto fill = [](QListWidget* list, const std::vector<std::string>& lines) {
     if (lines.empty()) return;  // a failed open keeps the lines shown before
     list->clear();
-    for (const std::string& line : lines) list->addItem(QString::fromStdString(line));
+    for (const std::string& line : lines) {
+      list->addItem(QString::fromStdString(line));
+      list->item(list->count() - 1)->setToolTip(list->item(list->count() - 1)->text());
+    }
   };
   fill(videoList_, video);
   if (audio != nullptr && audioList_ != nullptr) fill(audioList_, *audio);
