@@ -11,6 +11,7 @@
 #include "flash/PageAccess.h"
 #include "flash/ZT_FLASH.h"
 #include "link/ITF_ZT.h"
+#include "store/ChannelView.h"
 #include "store/ChipLayout.h"
 #include "store/ClipStore.h"
 #include "store/DeviceFlashPort.h"
@@ -33,7 +34,9 @@ class AnsweringOperator : public TerminalOperator {
 
 // One device stack for the life of a command.
 struct StoreSession : WithOperator<AnsweringOperator>, DeviceStack {
-  explicit StoreSession(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op) {}
+  explicit StoreSession(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op), view(store) {}
+  // The strip and map a window would show; the map and the delete's selection come from it.
+  ChannelView view;
 };
 
 std::string jsonString(const std::string& s) {
@@ -69,7 +72,7 @@ const char* kindName(int kind) {
 // Connects the chip; false (with a note on stderr) when its directory did not load.
 bool connectChip(StoreSession& s, int chip) {
   s.store.SelectChip(chip);
-  if (!s.store.Connected) {
+  if (!s.store.Connected()) {
     if (!s.link.IsConnected())
       std::fprintf(stderr, "No answer from the device at %s:%u.\n", s.endpoint.address.c_str(),
                    static_cast<unsigned>(s.endpoint.port));
@@ -112,14 +115,14 @@ int listClips(const Globals& g, std::optional<int> chip, const std::string& chan
   if (json)
     std::printf("%s]\n", first ? "" : "\n");
   else
-    std::printf("%s\n", s.store.MapHint.c_str());
+    std::printf("%s\n", s.view.MapHint.c_str());
   return 0;
 }
 
 int saveMap(const Globals& g, int chip, const std::string& file) {
   StoreSession s(g);
   if (!connectChip(s, chip)) return 1;
-  if (!s.store.MapImage.save(QString::fromStdString(file), "PNG")) {
+  if (!s.view.MapImage.save(QString::fromStdString(file), "PNG")) {
     std::fprintf(stderr, "Cannot write %s\n", file.c_str());
     return 1;
   }
@@ -132,22 +135,22 @@ int deleteClip(const Globals& g, int channel, int number) {
   const int first = ChannelChips(channel).front();
   if (!connectChip(s, first)) return 1;
   const int n = number - 1;
-  if (!s.store.Timeline.SelectByIndex(n)) {
+  if (!s.view.Timeline.FindByIndex(n)) {
     std::fprintf(stderr, "Clip %d is not on chip %d.\n", number, first);
     return 1;
   }
-  s.store.Deleteclip0Click();
+  s.store.DeleteFromChannel(n);
   if (!s.op.lastAnswer) return 1;
-  return s.store.Connected && s.store.CurrentChip == first && !s.store.IsClipValid(n) ? 0 : 1;
+  return s.store.Connected() && s.store.CurrentChip == first && !s.store.IsClipValid(n) ? 0 : 1;
 }
 
 int formatChannel(const Globals& g, int channel, bool quick) {
   StoreSession s(g);
   s.store.Channel = channel;
   // Each chip of the group is selected by the format itself.
-  s.store.Format0Click(quick);
+  s.store.FormatChannel(quick);
   if (!s.op.lastAnswer) return 1;
-  return s.store.Connected && s.store.CurrentChip == ChannelChips(channel).front() &&
+  return s.store.Connected() && s.store.CurrentChip == ChannelChips(channel).front() &&
                  s.store.FirstFreeClipNumber() == 0
              ? 0
              : 1;

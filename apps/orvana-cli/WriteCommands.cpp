@@ -47,10 +47,7 @@ class WriteOperator : public TerminalOperator {
     return choice;
   }
   void processEvents() override {
-    if (gInterrupted && store != nullptr && store->Running) {
-      store->Running = false;
-      store->CancelShown = false;
-    }
+    if (gInterrupted && store != nullptr) store->Running = false;
   }
 
   std::optional<int> number;
@@ -68,7 +65,7 @@ struct WriteSession : WithOperator<WriteOperator>, DeviceStack {
     op.store = &store;
     sources.CreateSources();
     selection.IsConnected = [this] { return link.IsConnected(); };
-    selection.Connect1ButtonClick = [this] { store.Connect1ButtonClick(); };
+    selection.Connect1ButtonClick = [this] { store.ConnectChannel(); };
   }
 
   MediaSources sources;
@@ -118,8 +115,8 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
   if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
   s.store.Channel = channel;
-  s.store.Connect1ButtonClick();
-  if (!s.store.Connected) {
+  s.store.ConnectChannel();
+  if (!s.store.Connected()) {
     std::fprintf(stderr, "Not connected.\n");
     return 1;
   }

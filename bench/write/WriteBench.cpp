@@ -135,7 +135,7 @@ struct Stack {
     sources.CreateSources();
     selection = std::make_unique<SourceSelection>(sources, op);
     selection->IsConnected = [this] { return link->IsConnected(); };
-    selection->Connect1ButtonClick = [this] { store->Connect1ButtonClick(); };
+    selection->Connect1ButtonClick = [this] { store->ConnectChannel(); };
     writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
     // The half second the sources get to settle at the start of every chip is no write work.
     writer->SettleMs = 0;
@@ -292,7 +292,7 @@ int main() {
     s.selection->LoopChecked = true;
     s.store->Channel = 0;
     s.selection->OpenClipFile(clip.string());
-    s.store->Connect1ButtonClick();
+    s.store->ConnectChannel();
     if (s.selection->FramesToWrite != kClipFrames) {
       std::fprintf(stderr, "clip not opened (%d frames)\n", s.selection->FramesToWrite);
       return 1;

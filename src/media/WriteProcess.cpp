@@ -89,8 +89,7 @@ std::string WriteProcess::TodayText() const {
 }
 
 void WriteProcess::SetStatus0(const std::string& text) {
-  store_.StatusPanel0 = text;
-  op_.setStatus(0, text);
+  store_.SetStatusText(text);
 }
 
 void WriteProcess::WriteButtonClick() {
@@ -106,7 +105,7 @@ void WriteProcess::WriteButtonClick() {
   selection_.Channel = settings().readInt(kSafeWrite, "WhatMedia", 0);
   store_.Channel = selection_.Channel;
   selection_.SelectStoredChannel();
-  store_.Connect1ButtonClick();
+  store_.ConnectChannel();
   store_.ResumeMode = 1;
   WriteChannel();
   store_.ResumeMode = 0;
@@ -142,7 +141,7 @@ void WriteProcess::WriteChannel() {
     store_.SelectChip(chips[c]);
     store_.DisableControls();
     // Writing over a chip whose directory did not load would take cells of stored clips.
-    const bool ok = store_.Connected && WriteChip(kind, c == 0 ? -1 : store_.ClipNumber);
+    const bool ok = store_.Connected() && WriteChip(kind, c == 0 ? -1 : store_.ClipNumber);
     if (!ok && c + 1 < chips.size()) {
       allRan = false;
       break;
@@ -218,7 +217,7 @@ bool WriteProcess::WriteChip(int k, int n) {
   op_.setCursor(Operator::Cursor::Wait);
   auto builder = WriteFrameSource::Create(sources_);
   std::uint32_t frameStart = tickCount();
-  const std::string savedStatus = store_.StatusPanel0;
+  const std::string savedStatus = store_.StatusText();
   store_.ClearPendingMap();
 
   ProfileFile out = settings();

@@ -31,6 +31,7 @@
 #include "shell/SourcePanel.h"
 #include "shell/Style.h"
 #include "shell/TIPAddressForm.h"
+#include "store/ChannelView.h"
 #include "store/StoreStack.h"
 
 namespace orvana {
@@ -116,6 +117,7 @@ TClipTCPForm::TClipTCPForm(const DeviceEndpoint& endpoint, Operator* answers, QW
   setWindowTitle(MainWindowCaption(endpoint_.address, endpoint_.port));
   stack_ = std::make_unique<StoreStack>(endpoint_.address, endpoint_.port, op_, endpoint_.hostPort);
   ClipStore& store = stack_->store;
+  view_ = std::make_unique<ChannelView>(store);
   selection_ = std::make_unique<SourceSelection>(sources_, op_);
   selection_->CancelButtonWidth = kSpeedButton;
   selection_->LoopChecked = loopCheckBox_->isChecked();
@@ -124,7 +126,7 @@ TClipTCPForm::TClipTCPForm(const DeviceEndpoint& endpoint, Operator* answers, QW
     ShowSources();
     stack_->store.Channel = selection_->Channel;
     stack_->store.SuperWipeMask = menu_->Superwipemask1->isChecked();
-    stack_->store.Connect1ButtonClick();
+    stack_->store.ConnectChannel();
   };
   selection_->onChannelChanged = [this] { ChannelChanged(); };
   selection_->onPositionShown = [this] { ShowPreviews(); };
@@ -133,13 +135,13 @@ TClipTCPForm::TClipTCPForm(const DeviceEndpoint& endpoint, Operator* answers, QW
   std::error_code ec;
   std::filesystem::create_directories(paths::workFolder(), ec);  // a failure shows later
 
-  strip_ = new PreviewStrip(&store.Timeline, panel1_);
+  strip_ = new PreviewStrip(&view_->Timeline, panel1_);
   strip_->setGeometry(8, -2, 1122, 150);
-  map_ = new ChannelMapBox(&store.MapImage, panel1_);
+  map_ = new ChannelMapBox(&view_->MapImage, panel1_);
   map_->setGeometry(0, 154, 1130, 154);
-  store.Timeline.onPaint = [this] { strip_->refresh(); };
-  store.onMapChanged = [this] {
-    map_->surface()->setToolTip(QString::fromStdString(stack_->store.MapHint));
+  view_->Timeline.onPaint = [this] { strip_->refresh(); };
+  view_->onMapChanged = [this] {
+    map_->surface()->setToolTip(QString::fromStdString(view_->MapHint));
     map_->surface()->update();
   };
   connectHandlers();
@@ -345,6 +347,7 @@ void TClipTCPForm::Shutdown() {
   strip_->detach();
   map_->surface()->detach();
   writer_.reset();
+  view_.reset();
   stack_.reset();  // gives control of the device back and closes the sockets
   ProfileFile ini = mainIni();
   ini.writeInt("Options", "TimeCode", menu_->Timecode1->isChecked() ? 1 : 0);
@@ -358,10 +361,8 @@ void TClipTCPForm::closeEvent(QCloseEvent* event) {
     // safe point as a confirmed Cancel does, and close once it has returned.
     closePending_ = true;
     op_.beginClosing();
-    if (stack_) {
-      stack_->store.Running = false;
-      stack_->store.CancelShown = false;
-    }
+    if (stack_) stack_->store.Running = false;
+    if (view_) view_->CancelShown = false;
     event->ignore();
     return;
   }
@@ -399,22 +400,22 @@ void TClipTCPForm::showControlsEnabled(bool enabled) {
 }
 
 void TClipTCPForm::syncWithCore() {
-  if (!stack_) {
+  if (!stack_ || !view_) {
     cancelButton_->hide();
     return;
   }
   const ClipStore& store = stack_->store;
-  cancelButton_->setVisible(store.CancelShown);
-  if (store.CancelShown) cancelButton_->raise();
-  const bool connected = store.Connected;
+  cancelButton_->setVisible(view_->CancelShown);
+  if (view_->CancelShown) cancelButton_->raise();
+  const bool connected = store.Connected();
   writeButton_->setEnabled(connected);
   menu_->Quickformat0->setEnabled(connected);
   menu_->Format0->setEnabled(connected);
   menu_->Defragment0->setEnabled(connected);
   connectedShown_ = connected;
-  const QString caption = store.ChannelCaption.empty()
+  const QString caption = view_->ChannelCaption.empty()
                               ? QStringLiteral(" Channel ")
-                              : QString::fromStdString(store.ChannelCaption);
+                              : QString::fromStdString(view_->ChannelCaption);
   if (map_->title() != caption) map_->setTitle(caption);
 }
 
@@ -577,7 +578,7 @@ void TClipTCPForm::Connect1ButtonClick() {
   ClipStore& store = stack_->store;
   store.Channel = selection_->Channel;
   store.SuperWipeMask = menu_->Superwipemask1->isChecked();
-  store.Connect1ButtonClick();
+  store.ConnectChannel();
 }
 
 void TClipTCPForm::WriteButtonClick() {
@@ -591,7 +592,7 @@ void TClipTCPForm::WriteButtonClick() {
 
 void TClipTCPForm::CancelButtonClick() {
   if (!stack_ || !stack_->store.Running) return;
-  stack_->store.CancelButtonClick();
+  stack_->store.ConfirmCancel();
   syncWithCore();
 }
 
@@ -624,45 +625,43 @@ void TClipTCPForm::Exit1Click() {
 void TClipTCPForm::Deleteclip0Click() {
   if (!mayAct()) return;
   Busy busy(*this);
-  stack_->store.Deleteclip0Click();
+  stack_->store.DeleteFromChannel(view_->SelectedClipNumber());
 }
 
 void TClipTCPForm::View1Click() {
   if (!mayAct()) return;
   Busy busy(*this);
   ClipStore& store = stack_->store;
-  const int sel = store.Timeline.SelectedIndex();
+  const int n = view_->SelectedClipNumber();
   store.DisableControls();
-  if (sel >= 0) store.ReadClipBack(store.Timeline.item(sel).Index);
+  if (n >= 0) store.ReadClipBack(n);
   store.EnableControls();
 }
 
 void TClipTCPForm::Format0Click(bool quick) {
   if (!mayAct()) return;
   Busy busy(*this);
-  stack_->store.Format0Click(quick);
+  stack_->store.FormatChannel(quick);
 }
 
 void TClipTCPForm::PaintBox1MouseDown(Qt::MouseButton button, QPoint at, QPoint global) {
   if (!mayAct()) return;
   Busy busy(*this);
-  ClipStore& store = stack_->store;
-  store.PaintBox1MouseDown(toStoreButton(button), at.x(), at.y());
-  if (button == Qt::RightButton && store.Connected) menu_->PopupMenu1->popup(global);
+  view_->PaintBox1MouseDown(toStoreButton(button), at.x(), at.y());
+  if (button == Qt::RightButton && stack_->store.Connected()) menu_->PopupMenu1->popup(global);
 }
 
 void TClipTCPForm::PaintBox1MouseMove(QPoint at) {
-  if (!stack_) return;
-  const bool onItem = stack_->store.Timeline.ItemAt(at.x(), at.y()) != nullptr;
+  if (!view_) return;
+  const bool onItem = view_->Timeline.ItemAt(at.x(), at.y()) != nullptr;
   strip_->surface()->setCursor(onItem ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
 void TClipTCPForm::Image3MouseDown(Qt::MouseButton button, QPoint at, QPoint global) {
   if (!mayAct()) return;
   Busy busy(*this);
-  ClipStore& store = stack_->store;
-  store.Image3MouseDown(toStoreButton(button), at.x(), at.y());
-  if (button == Qt::RightButton && store.Connected) menu_->PopupMenu3->popup(global);
+  view_->Image3MouseDown(toStoreButton(button), at.x(), at.y());
+  if (button == Qt::RightButton && stack_->store.Connected()) menu_->PopupMenu3->popup(global);
 }
 
 }  // namespace orvana

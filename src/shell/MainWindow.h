@@ -23,6 +23,7 @@ namespace orvana {
 
 struct MainMenu;
 struct StoreStack;
+class ChannelView;
 class WriteProcess;
 class SourcePanel;
 class PreviewStrip;
@@ -40,6 +41,8 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
 
   WindowOperator& op() { return op_; }
   StoreStack* stack() { return stack_.get(); }
+  // The strip and map the window shows; null once shut down.
+  ChannelView* view() { return view_.get(); }
   SourceSelection& selection() { return *selection_; }
   WriteProcess& writer() { return *writer_; }
   int Channel() const { return selection_->Channel; }
@@ -97,6 +100,7 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
   DeviceEndpoint endpoint_;
   MediaSources sources_;
   std::unique_ptr<StoreStack> stack_;
+  std::unique_ptr<ChannelView> view_;
   std::unique_ptr<SourceSelection> selection_;
   std::unique_ptr<WriteProcess> writer_;
   std::unique_ptr<MainMenu> menu_;

@@ -5,12 +5,9 @@
 
 namespace orvana {
 
-void ClipStore::Deleteclip0Click() {
+void ClipStore::DeleteFromChannel(int n) {
   if (!op_.confirm("Are you shure to delete clip?")) return;
   op_.processEvents();
-  const int sel = Timeline.SelectedIndex();
-  if (sel < 0 || sel >= kClipSlots) return;
-  const int n = Timeline.item(sel).Index;
   if (n < 0 || n >= kClipSlots) return;
 
   // Every chip of the group that holds the chip shown loses the clip, whichever of them is shown.
@@ -22,7 +19,7 @@ void ClipStore::Deleteclip0Click() {
     if (chip == shown) continue;
     SelectChip(chip);
     // A chip whose directory did not load must not be written from whatever is in memory.
-    if (Connected) DeleteClipOnChip(n);
+    if (connected_) DeleteClipOnChip(n);
   }
   SelectChip(group.front());
 }
@@ -57,7 +54,7 @@ bool ClipStore::DeleteClip(int n) {
   return true;
 }
 
-void ClipStore::Format0Click(bool quick) {
+void ClipStore::FormatChannel(bool quick) {
   if (!op_.confirm("Are you shure to format channel?")) return;
   DisableControls();
   const std::span<const int> group = ChannelChips(Channel);
@@ -69,7 +66,7 @@ void ClipStore::Format0Click(bool quick) {
     SelectChip(group[i]);
     DisableControls();
     // A chip that did not load counts as failed: its map in memory is not its own.
-    const bool ok = Connected && FormatChip(quick);
+    const bool ok = connected_ && FormatChip(quick);
     if (!ok) {
       DropConnection();
       if (i + 1 < group.size()) {
@@ -87,8 +84,8 @@ bool ClipStore::FormatChip(bool quick) {
   op_.processEvents();
   flash_.BeginFlashAccess();
   op_.setProgressMax(kCellCount);
-  const std::string before = StatusPanel0;
-  setStatus0(before + ", formatting... ");
+  const std::string before = status_;
+  SetStatusText(before + ", formatting... ");
 
   if (quick) {
     for (int c = kSystemCells; c < kCellCount; ++c)
@@ -111,7 +108,7 @@ bool ClipStore::FormatChip(bool quick) {
     return false;
   }
   flash_.EndFlashAccess();
-  setStatus0(before);
+  SetStatusText(before);
   op_.setCursor(Operator::Cursor::Arrow);
   return true;
 }

@@ -60,7 +60,7 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
   op_.setProgressMax(frames > 0 ? frames - 1 : 0);
   const std::uint32_t t0 = tickCount();
   double bytes = 0;
-  const std::string before = StatusPanel0;
+  const std::string before = status_;
 
   flash_.BeginFlashAccess();
   BeginRunning();
@@ -80,7 +80,7 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
   auto readFailure = [&] {
     discard();
     op_.setCursor(Operator::Cursor::Arrow);
-    setStatus0(before);
+    SetStatusText(before);
     DropConnection();
     return false;
   };
@@ -97,7 +97,7 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
       if (!Running) {
         discard();
         op_.setCursor(Operator::Cursor::Arrow);
-        setStatus0(before);
+        SetStatusText(before);
         flash_.EndFlashAccess();
         flash_.SelectClip(CurrentChip, 0);
         op_.message("Process canceled.");
@@ -115,10 +115,10 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", speed);
     // The window shows the speed in panel 0, where the connection state is otherwise.
-    setStatus0(before + ", reading clip, speed-" + text + " MB/Sec");
+    SetStatusText(before + ", reading clip, speed-" + text + " MB/Sec");
     op_.setTitle("Reading... " + std::to_string((f + 1) * 100 / frames) + "%");
   }
-  setStatus0(before);
+  SetStatusText(before);
   flash_.EndFlashAccess();
   flash_.SelectClip(CurrentChip, n);
 

@@ -1,10 +1,7 @@
 #include "store/ClipStore.h"
 
-#include <QPainter>
 #include <algorithm>
 #include <cstring>
-
-#include "store/ChannelMap.h"
 
 namespace orvana {
 
@@ -15,7 +12,6 @@ ClipStore::ClipStore(FlashPort& flash, Operator& op)
       flash_(flash),
       op_(op) {
   SelectedClip.fill(-1);
-  MapImage.fill(Qt::white);
 }
 
 // ---------------------------------------------------------------- layout and allocation
@@ -185,12 +181,12 @@ void ClipStore::ClearDirectory() {
 
 // ---------------------------------------------------------------- connection and load
 
-void ClipStore::setStatus0(const std::string& text) {
-  StatusPanel0 = text;
+void ClipStore::SetStatusText(const std::string& text) {
+  status_ = text;
   op_.setStatus(0, text);
 }
 
-void ClipStore::Connect1ButtonClick() {
+void ClipStore::ConnectChannel() {
   switch (Channel) {
     case 1:
       SelectChip(2);
@@ -214,17 +210,17 @@ void ClipStore::SelectChip(int chip) {
   flash_.SetChipSelect(CurrentChip);
   ShowConnected();
   op_.setCursor(Operator::Cursor::Arrow);
-  ChannelCaption = "Chip " + std::to_string(CurrentChip);
+  if (listener_ != nullptr) listener_->ChipShown(CurrentChip);
   EnableControls();
 }
 
 void ClipStore::ShowConnected() {
-  Connected = true;
+  connected_ = true;
   flash_.BeginFlashAccess();
   if (LoadDirectory()) {
     flash_.EndFlashAccess();
     flash_.SelectClip(CurrentChip, 0);
-    setStatus0("Connected");
+    SetStatusText("Connected");
   } else {
     DropConnection();
   }
@@ -232,11 +228,9 @@ void ClipStore::ShowConnected() {
 
 void ClipStore::ShowDisconnected() {
   CurrentChip = 0;
-  Connected = false;
-  setStatus0("Disconnected");
-  Timeline.Clear();
-  MapImage.fill(Qt::white);
-  if (onMapChanged) onMapChanged();
+  connected_ = false;
+  SetStatusText("Disconnected");
+  if (listener_ != nullptr) listener_->ChannelCleared();
   op_.setProgress(0);
 }
 
@@ -250,13 +244,15 @@ void ClipStore::DisableControls() {
 }
 
 void ClipStore::EnableControls() {
-  CancelShown = false;
+  if (listener_ != nullptr) listener_->CancelOffered(false);
   op_.setControlsEnabled(true);
   op_.setTitle("Vennor");
 }
 
 bool ClipStore::LoadDirectory() {
-  return ReadClipRecords() && ReadCellMap() && ReadThumbnails() && (FillTimeline(), true);
+  if (!ReadClipRecords() || !ReadCellMap() || !ReadThumbnails()) return false;
+  if (listener_ != nullptr) listener_->DirectoryLoaded();
+  return true;
 }
 
 bool ClipStore::ReadClipRecords() {
@@ -277,7 +273,6 @@ bool ClipStore::ReadCellMap() {
     for (std::size_t w = 0; w < kMapBytesPerPage / 2; ++w)
       CellMap[static_cast<std::size_t>(k) * (kMapBytesPerPage / 2) + w] = GetU16(&page[2 * w]);
   }
-  MapHint = FreeSpaceHint();
   return true;
 }
 
@@ -295,12 +290,6 @@ bool ClipStore::ReadThumbnails() {
   return true;
 }
 
-void ClipStore::FillTimeline() {
-  Timeline.Clear();
-  for (int n = 0; n < kClipSlots; ++n) AddTimelineEntry(n);
-  DrawChannelMap();
-}
-
 QImage ClipStore::ThumbnailImage(int n) const {
   QImage img(kThumbWidth, kThumbHeight, QImage::Format_RGB16);
   const std::uint8_t* slot = &Thumbnails[static_cast<std::size_t>(n) * kThumbSlotBytes];
@@ -311,65 +300,15 @@ QImage ClipStore::ThumbnailImage(int n) const {
   return img;
 }
 
-void ClipStore::AddTimelineEntry(int n) {
-  const ClipRecord& r = ClipDirectory[n];
-  if (r.StartPage == 0) return;
-  QImage thumb = ThumbnailImage(n);
-  if (r.HasAudio) {
-    // A small loudspeaker marks clips with sound.
-    QPainter p(&thumb);
-    p.fillRect(1, 1, 12, 10, Qt::black);
-    p.fillRect(3, 4, 3, 4, Qt::yellow);
-    const QPoint cone[] = {{6, 4}, {10, 2}, {10, 9}, {6, 7}};
-    p.setPen(Qt::yellow);
-    p.setBrush(Qt::yellow);
-    p.drawPolygon(cone, 4);
-  }
-  Timeline.AddItem(thumb, n, static_cast<int>(r.StartPage), r.Kind,
-                   r.FrameCount != 0 ? r.SourceFrames : 0, r.Height, r.Width, r.ClipNumber);
-}
-
-void ClipStore::DrawChannelMap() {
-  const int sel = Timeline.SelectedIndex();
-  SelectedClip[CurrentChip] = sel >= 0 ? Timeline.item(sel).Index : -1;
-  ChannelMap::Draw(MapImage, CellMap.data(), SelectedClip[CurrentChip]);
-  if (onMapChanged) onMapChanged();
-}
-
-void ClipStore::Image3MouseDown(MouseButton button, int x, int y) {
-  if (!flash_.IsConnected() || button != MouseButton::Left) return;
-  const int cell = ChannelMap::CellAt(x, y, MapImage.width(), MapImage.height());
-  if (cell < 0) return;
-  const CellState s = CellMap[cell];
-  if (!(s & kCellAllocated) || (s & (kCellUnusable | kCellSystem))) return;
-  if (Timeline.FindByIndex(CellClip(s))) {
-    Timeline.SelectByIndex(CellClip(s));
-    Timeline.Paint();
-    DrawChannelMap();
-  }
-}
-
-void ClipStore::PaintBox1MouseDown(MouseButton button, int x, int y) {
-  if (!flash_.IsConnected()) return;
-  if (button == MouseButton::Left) {
-    Timeline.ToggleAt(x, y);
-    const int sel = Timeline.SelectedIndex();
-    if (sel >= 0) flash_.SelectClip(CurrentChip, Timeline.item(sel).Index);
-  } else if (button == MouseButton::Right) {
-    Timeline.SelectAt(x, y);
-  }
-  DrawChannelMap();
-}
-
 void ClipStore::BeginRunning() {
   Running = true;
-  CancelShown = true;
+  if (listener_ != nullptr) listener_->CancelOffered(true);
 }
 
-void ClipStore::CancelButtonClick() {
+void ClipStore::ConfirmCancel() {
   if (!op_.confirm("Are you shure to cancel?")) return;
   Running = false;
-  CancelShown = false;
+  if (listener_ != nullptr) listener_->CancelOffered(false);
 }
 
 }  // namespace orvana

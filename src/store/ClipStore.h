@@ -12,7 +12,6 @@
 #include "store/ChipLayout.h"
 #include "store/ClipRecord.h"
 #include "store/FlashPort.h"
-#include "store/TScrollBase.h"
 
 namespace orvana {
 
@@ -25,11 +24,24 @@ struct WriteHooks {
   std::function<bool()> LoopChecked;
 };
 
-enum class MouseButton { Left, Right, Middle };
+// What a view of the channel is told when the store's state changes. The channel view (thumbnail
+// strip and map) is one; the window shows that.
+class ChannelListener {
+ public:
+  virtual ~ChannelListener() = default;
+  // Disconnected: no directory to show, the map blank.
+  virtual void ChannelCleared() = 0;
+  // A chip's directory, map and thumbnails have been read.
+  virtual void DirectoryLoaded() = 0;
+  // The chip selection has ended on `chip` (whether its directory loaded or not).
+  virtual void ChipShown(int chip) = 0;
+  // The Cancel button of a running operation is offered (true) or withdrawn (false).
+  virtual void CancelOffered(bool offered) = 0;
+};
 
 // The channel state of one connected chip and every operation on it: directory and maps,
-// allocation and frame placement, load, map and timeline, delete, format and read-back. The main
-// window owns one and shows it; the command line and the tests drive it directly.
+// allocation and frame placement, load, delete, format and read-back. The window, the command
+// line and the tests drive it; what a person sees of it is a ChannelListener's business.
 class ClipStore {
  public:
   ClipStore(FlashPort& flash, Operator& op);
@@ -56,8 +68,9 @@ class ClipStore {
   void ClearPendingMap();
   void ClearDirectory();
 
-  // ---- connection, load, map, timeline ----
-  void Connect1ButtonClick();
+  // ---- connection and load ----
+  // Selects the chip the current channel shows and loads its directory.
+  void ConnectChannel();
   void SelectChip(int chip);
   void ShowConnected();
   void ShowDisconnected();
@@ -68,26 +81,31 @@ class ClipStore {
   bool ReadClipRecords();
   bool ReadCellMap();
   bool ReadThumbnails();
-  void FillTimeline();
-  void AddTimelineEntry(int n);
-  void DrawChannelMap();
-  void Image3MouseDown(MouseButton button, int x, int y);
-  void PaintBox1MouseDown(MouseButton button, int x, int y);
+  // Marks a cancellable operation as running and offers the Cancel button.
   void BeginRunning();
-  void CancelButtonClick();
+  // Asks whether to cancel; on Yes the running operation stops at its next test.
+  void ConfirmCancel();
   // Thumbnail slot n as a 90 x 72 picture of 16 bits per pixel.
   QImage ThumbnailImage(int n) const;
-  // The hint text of the map for the current CellMap ("99% (8186 frames free)").
+  // The free space of the current CellMap as the map's hint shows it ("99% (8186 frames free)").
   std::string FreeSpaceHint() const;
+  // True from a successful chip selection until the next disconnect.
+  bool Connected() const { return connected_; }
+  // Status panel 0 as the store last set it.
+  const std::string& StatusText() const { return status_; }
+  void SetStatusText(const std::string& text);
+  // The view told of changes (null for none).
+  void SetListener(ChannelListener* listener) { listener_ = listener; }
 
   // ---- delete and format ----
-  void Deleteclip0Click();
+  // Deletes clip n from every chip of the group of the chip shown once the operator confirms;
+  // an n outside 0..99 (nothing selected) ends after the question.
+  void DeleteFromChannel(int n);
   void DeleteClipOnChip(int n);
   bool DeleteClip(int n);
-  void Format0Click(bool quick);
+  // Formats every chip of the channel once the operator confirms.
+  void FormatChannel(bool quick);
   bool FormatChip(bool quick);
-  // The hidden "Defragment" item: nothing to do.
-  void Defragment0Click() {}
 
   // ---- read-back ----
   // Work-folder path of clip n of `chip`: "<n>.<chip>".
@@ -113,26 +131,18 @@ class ClipStore {
   int Channel = 0;
   bool SuperWipeMask = false;
   WriteHooks hooks;
-  TScrollBase Timeline{1118, 113, 110};
-
-  // What the window shows of this state.
-  bool Connected = false;  // format menu items, popups and WriteButton enabled
-  bool CancelShown = false;
-  std::string StatusPanel0;
-  std::string MapHint;
-  std::string ChannelCaption;
-  QImage MapImage{1024, 128, QImage::Format_RGB32};
-  std::function<void()> onMapChanged;
 
   FlashPort& flash() { return flash_; }
   Operator& op() { return op_; }
 
  private:
-  void setStatus0(const std::string& text);
   bool writeMapPages();
 
   FlashPort& flash_;
   Operator& op_;
+  ChannelListener* listener_ = nullptr;
+  bool connected_ = false;
+  std::string status_;
 };
 
 }  // namespace orvana

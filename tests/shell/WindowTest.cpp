@@ -25,6 +25,7 @@
 #include "media/AviFixture.h"
 #include "media/WriteProcess.h"
 #include "shell/MainWindow.h"
+#include "store/ChannelView.h"
 #include "store/StoreStack.h"
 #include "support/TempHome.h"
 #include "write/WriteRig.h"
@@ -223,8 +224,8 @@ TEST_F(WindowTest, WriteSelectDeleteAndQuickFormatThroughTheWindow) {
   QTest::mouseClick(find<QCheckBox>("LoopCheckBox"), Qt::LeftButton);  // hold the last frame
   WriteThroughButton("5", "Window");
   ASSERT_EQ(answers_.messages, std::vector<std::string>{});
-  ASSERT_EQ(store().Timeline.count(), 1);
-  EXPECT_EQ(store().Timeline.item(0).Index, 4);
+  ASSERT_EQ(window_->view()->Timeline.count(), 1);
+  EXPECT_EQ(window_->view()->Timeline.item(0).Index, 4);
   EXPECT_EQ(status(0), "Connected");
   EXPECT_EQ(answers_.title, "Vennor");
   EXPECT_TRUE(shown("Panel1"));
@@ -234,12 +235,12 @@ TEST_F(WindowTest, WriteSelectDeleteAndQuickFormatThroughTheWindow) {
   // A left click selects the tile, cues its clip and greys its cells.
   sim_->setRegister(static_cast<std::size_t>(ClipSelectOffset(0)), 0);
   ClickStrip(Qt::LeftButton, 0);
-  EXPECT_EQ(store().Timeline.SelectedIndex(), 0);
+  EXPECT_EQ(window_->view()->Timeline.SelectedIndex(), 0);
   EXPECT_EQ(sim_->reg(static_cast<std::size_t>(ClipSelectOffset(0))), 4);
   EXPECT_EQ(store().SelectedClip[0], 4);
   // A second click on it deselects it.
   ClickStrip(Qt::LeftButton, 0);
-  EXPECT_EQ(store().Timeline.SelectedIndex(), -1);
+  EXPECT_EQ(window_->view()->Timeline.SelectedIndex(), -1);
 
   // The popup on the strip deletes it from both chips of the channel.
   ClickStrip(Qt::RightButton, 0);
@@ -247,7 +248,7 @@ TEST_F(WindowTest, WriteSelectDeleteAndQuickFormatThroughTheWindow) {
   find<QMenu>("PopupMenu1")->hide();
   answers_.confirmAnswers = {true};
   find<QAction>("Deleteclip0")->trigger();
-  EXPECT_EQ(store().Timeline.count(), 0);
+  EXPECT_EQ(window_->view()->Timeline.count(), 0);
   EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Chip 0");
   EXPECT_EQ(answers_.questions.back(), "Are you shure to delete clip?");
 
@@ -278,14 +279,14 @@ TEST_F(WindowTest, CancelAnsweredNoLetsTheWriteFinishAndYesStopsItResumably) {
   WriteThroughButton("1", "No");
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(answers_.questions.back(), "Are you shure to cancel?");
-  EXPECT_EQ(store().Timeline.count(), 1);
+  EXPECT_EQ(window_->view()->Timeline.count(), 1);
   EXPECT_EQ(ini().readInt("Safe write", "Active", -1), 0);
 
   clicks = 0;
   answers_.confirmAnswers = {true};
   WriteThroughButton("2", "Yes");
   EXPECT_EQ(answers_.messages.back(), "Process canceled. You can continue later.");
-  EXPECT_EQ(store().Timeline.count(), 1);
+  EXPECT_EQ(window_->view()->Timeline.count(), 1);
   EXPECT_EQ(ini().readInt("Safe write", "Active", -1), 1);
   EXPECT_TRUE(shown("Panel1"));
 }

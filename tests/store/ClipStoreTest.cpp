@@ -8,6 +8,7 @@
 #include "MemoryFlash.h"
 #include "StoreFixture.h"
 #include "common/ScriptedOperator.h"
+#include "store/ChannelView.h"
 #include "store/ClipFile.h"
 #include "store/ClipStore.h"
 #include "support/TempHome.h"
@@ -33,12 +34,13 @@ class ClipStoreTest : public ::testing::Test {
   MemoryFlash flash;
   ScriptedOperator op;
   ClipStore store{flash, op};
+  ChannelView view{store};
 };
 
 TEST_F(ClipStoreTest, FreshFormatLeavesAnEmptyChip) {
   EXPECT_EQ(store.CountFreeCells(), 16372);
-  EXPECT_EQ(store.MapHint, "99% (8186 frames free)");
-  EXPECT_EQ(store.Timeline.count(), 0);
+  EXPECT_EQ(view.MapHint, "99% (8186 frames free)");
+  EXPECT_EQ(view.Timeline.count(), 0);
   EXPECT_EQ(store.FirstFreeClipNumber(), 0);
   for (int c = 0; c < kSystemCells; ++c) EXPECT_EQ(store.CellMap[c], kCellSystem);
   // The map page holds the system bits as little-endian words, the rest of the chip is free.
@@ -86,8 +88,8 @@ TEST_F(ClipStoreTest, FirstFramesTakeCells12To17AndEraseBlocksAsTheyAreEntered) 
   // Map page 200, cell 12 at bytes 24/25.
   EXPECT_EQ(page(200)[24], 0x01);
   EXPECT_EQ(store.CountFreeCells(), 16372 - 8);  // block 4 holds only two, counted as taken
-  EXPECT_EQ(store.MapHint, std::to_string((16372 - 8) * 100 / 16384) + "% (8182 frames free)");
-  EXPECT_EQ(store.Timeline.count(), 1);
+  EXPECT_EQ(view.MapHint, std::to_string((16372 - 8) * 100 / 16384) + "% (8182 frames free)");
+  EXPECT_EQ(view.Timeline.count(), 1);
   EXPECT_EQ(store.FirstFreeClipNumber(), 1);
 }
 
@@ -202,15 +204,15 @@ TEST_F(ClipStoreTest, InvalidRecordsAreEmptiedOnLoad) {
   EXPECT_EQ(store.ClipDirectory[2], ClipRecord{});
   EXPECT_EQ(store.ClipDirectory[3], ClipRecord{});
   EXPECT_TRUE(store.IsClipValid(1));
-  EXPECT_EQ(store.Timeline.count(), 1);
+  EXPECT_EQ(view.Timeline.count(), 1);
 }
 
 TEST_F(ClipStoreTest, FailedSaveDirectoryEndsDisconnected) {
   ASSERT_EQ(test::writeClip(store, 1, 0, 1, true), 0);
-  store.Timeline.SelectByIndex(1);
+  view.Timeline.SelectByIndex(1);
   op.confirmAnswers = {true};
   flash.failProgramAfter = 3;  // inside the rewrite of the directory pages
-  store.Deleteclip0Click();
+  store.DeleteFromChannel(view.SelectedClipNumber());
   // Chip 0 is selected again at the end of the sequence and loads what was rewritten so far:
   // records that were not rewritten read back empty.
   EXPECT_EQ(op.status[0].size() >= 2, true);
@@ -228,7 +230,7 @@ TEST_F(ClipStoreTest, FullFormatMarksBlocksThatFailToEraseAndQuickFormatKeepsThe
   EXPECT_EQ(store.CellMap[16383], kCellUnusable);
   EXPECT_EQ(store.CountFreeCells(), 16372 - 8);
   const QRgb blue = qRgb(0, 0, 255);
-  EXPECT_EQ(store.MapImage.pixel(40 * 4 + 1, 1), blue);
+  EXPECT_EQ(view.MapImage.pixel(40 * 4 + 1, 1), blue);
   EXPECT_EQ(store.FindFreeCells(2, 0), 12);
   flash.failErase.clear();
   ASSERT_EQ(test::writeClip(store, 0, 0, 5, true), 0);  // 5 frames: cells 12..21
@@ -251,45 +253,45 @@ TEST_F(ClipStoreTest, ConnectShowsTheChannelsChip) {
                         Case{3, true, 8}}) {
     store.Channel = c.channel;
     store.SuperWipeMask = c.mask;
-    store.Connect1ButtonClick();
+    store.ConnectChannel();
     EXPECT_EQ(store.CurrentChip, c.chip);
     EXPECT_EQ(flash.chip, c.chip);
-    EXPECT_EQ(store.ChannelCaption, "Chip " + std::to_string(c.chip));
-    EXPECT_EQ(store.StatusPanel0, "Connected");
+    EXPECT_EQ(view.ChannelCaption, "Chip " + std::to_string(c.chip));
+    EXPECT_EQ(store.StatusText(), "Connected");
   }
   flash.failReadAfter = 5;  // the directory does not load
   store.SelectChip(11);
-  EXPECT_EQ(store.StatusPanel0, "Disconnected");
+  EXPECT_EQ(store.StatusText(), "Disconnected");
   EXPECT_EQ(store.CurrentChip, 0);
-  EXPECT_FALSE(store.Connected);
+  EXPECT_FALSE(store.Connected());
   EXPECT_TRUE(op.controlsEnabled);
 }
 
 TEST_F(ClipStoreTest, MapClickSelectsTheClipOfARedCell) {
   ASSERT_EQ(test::writeClip(store, 2, 0, 1, true), 0);
-  store.Image3MouseDown(MouseButton::Left, 1, 1);  // system cell
-  EXPECT_EQ(store.Timeline.SelectedIndex(), -1);
-  store.Image3MouseDown(MouseButton::Left, 14 * 4 + 1, 1);  // free cell 14
-  EXPECT_EQ(store.Timeline.SelectedIndex(), -1);
-  store.Image3MouseDown(MouseButton::Left, 12 * 4 + 1, 1);
-  EXPECT_EQ(store.Timeline.SelectedIndex(), 0);
+  view.Image3MouseDown(MouseButton::Left, 1, 1);  // system cell
+  EXPECT_EQ(view.Timeline.SelectedIndex(), -1);
+  view.Image3MouseDown(MouseButton::Left, 14 * 4 + 1, 1);  // free cell 14
+  EXPECT_EQ(view.Timeline.SelectedIndex(), -1);
+  view.Image3MouseDown(MouseButton::Left, 12 * 4 + 1, 1);
+  EXPECT_EQ(view.Timeline.SelectedIndex(), 0);
   EXPECT_EQ(store.SelectedClip[0], 2);
-  EXPECT_EQ(store.MapImage.pixel(12 * 4 + 1, 1), qRgb(128, 128, 128));
+  EXPECT_EQ(view.MapImage.pixel(12 * 4 + 1, 1), qRgb(128, 128, 128));
   flash.connected = false;
-  store.Timeline.SelectByIndex(-5);
-  store.Image3MouseDown(MouseButton::Left, 12 * 4 + 1, 1);
-  EXPECT_EQ(store.Timeline.SelectedIndex(), -1);
+  view.Timeline.SelectByIndex(-5);
+  view.Image3MouseDown(MouseButton::Left, 12 * 4 + 1, 1);
+  EXPECT_EQ(view.Timeline.SelectedIndex(), -1);
 }
 
 TEST_F(ClipStoreTest, TimelineClickCuesTheClipAndGreysItsCells) {
   ASSERT_EQ(test::writeClip(store, 4, 0, 1, true), 0);
   flash.cues.clear();
-  store.PaintBox1MouseDown(MouseButton::Left, 20, 50);
+  view.PaintBox1MouseDown(MouseButton::Left, 20, 50);
   EXPECT_EQ(flash.cues, (std::vector<std::pair<int, int>>{{0, 4}}));
-  EXPECT_EQ(store.MapImage.pixel(12 * 4 + 1, 1), qRgb(128, 128, 128));
-  store.PaintBox1MouseDown(MouseButton::Left, 20, 50);  // second click deselects, no cue
+  EXPECT_EQ(view.MapImage.pixel(12 * 4 + 1, 1), qRgb(128, 128, 128));
+  view.PaintBox1MouseDown(MouseButton::Left, 20, 50);  // second click deselects, no cue
   EXPECT_EQ(flash.cues.size(), 1u);
-  EXPECT_EQ(store.MapImage.pixel(12 * 4 + 1, 1), qRgb(255, 0, 0));
+  EXPECT_EQ(view.MapImage.pixel(12 * 4 + 1, 1), qRgb(255, 0, 0));
 }
 
 class ChannelTest : public ::testing::Test {
@@ -306,6 +308,7 @@ class ChannelTest : public ::testing::Test {
   MemoryFlash flash;
   ScriptedOperator op;
   ClipStore store{flash, op};
+  ChannelView view{store};
 };
 
 TEST_F(ChannelTest, DeleteRemovesTheClipFromEveryChipOfTheGroup) {
@@ -313,14 +316,14 @@ TEST_F(ChannelTest, DeleteRemovesTheClipFromEveryChipOfTheGroup) {
     SCOPED_TRACE(shown);
     SetUp();
     store.SelectChip(shown);
-    ASSERT_NE(store.Timeline.SelectByIndex(7), nullptr);
+    ASSERT_NE(view.Timeline.SelectByIndex(7), nullptr);
     const auto framePage = flash.pageAt(0, 896);
     op.confirmAnswers = {true};
-    store.Deleteclip0Click();
+    store.DeleteFromChannel(view.SelectedClipNumber());
     EXPECT_EQ(store.CurrentChip, 0);
-    EXPECT_EQ(store.StatusPanel0, "Connected");
-    EXPECT_EQ(store.Timeline.count(), 1);
-    EXPECT_EQ(store.Timeline.item(0).Index, 6);
+    EXPECT_EQ(store.StatusText(), "Connected");
+    EXPECT_EQ(view.Timeline.count(), 1);
+    EXPECT_EQ(view.Timeline.item(0).Index, 6);
     for (int chip : {0, 1}) {
       EXPECT_TRUE(std::all_of(flash.pageAt(chip, 7).begin(),
                               flash.pageAt(chip, 7).begin() + kPayloadSize,
@@ -336,10 +339,10 @@ TEST_F(ChannelTest, DeleteRemovesTheClipFromEveryChipOfTheGroup) {
 TEST_F(ChannelTest, DeleteWithoutSelectionOrAnswerChangesNothing) {
   const int programs = flash.programs;
   op.confirmAnswers = {true};
-  store.Deleteclip0Click();
-  store.Timeline.SelectByIndex(6);
+  store.DeleteFromChannel(view.SelectedClipNumber());
+  view.Timeline.SelectByIndex(6);
   op.confirmAnswers = {false};
-  store.Deleteclip0Click();
+  store.DeleteFromChannel(view.SelectedClipNumber());
   EXPECT_EQ(flash.programs, programs);
   EXPECT_EQ(op.questions.size(), 2u);
 }
@@ -347,12 +350,12 @@ TEST_F(ChannelTest, DeleteWithoutSelectionOrAnswerChangesNothing) {
 TEST_F(ChannelTest, FormatChannelEmptiesEveryChip) {
   store.Channel = 0;
   op.confirmAnswers = {true};
-  store.Format0Click(true);
+  store.FormatChannel(true);
   EXPECT_EQ(store.CurrentChip, 0);
-  EXPECT_EQ(store.StatusPanel0, "Connected");
-  EXPECT_EQ(store.Timeline.count(), 0);
+  EXPECT_EQ(store.StatusText(), "Connected");
+  EXPECT_EQ(view.Timeline.count(), 0);
   store.SelectChip(1);
-  EXPECT_EQ(store.MapHint, "99% (8186 frames free)");
+  EXPECT_EQ(view.MapHint, "99% (8186 frames free)");
   EXPECT_EQ(store.FirstFreeClipNumber(), 0);
 }
 
@@ -360,8 +363,8 @@ TEST_F(ChannelTest, FormatStopsAtTheFirstChipThatFails) {
   store.Channel = 0;
   op.confirmAnswers = {true};
   flash.failErase.insert({0, 1});  // system block of chip 0
-  store.Format0Click(false);
-  EXPECT_EQ(store.StatusPanel0, "Disconnected");
+  store.FormatChannel(false);
+  EXPECT_EQ(store.StatusText(), "Disconnected");
   EXPECT_EQ(store.CurrentChip, 0);
   flash.failErase.clear();
   store.SelectChip(1);
@@ -418,7 +421,7 @@ TEST_F(ReadBackTest, CancelDuringTheLastFrameWritesNoFile) {
   const int cancelAt = flash.reads + 140;
   op.confirmAnswers = {true};
   flash.onRead = [&] {
-    if (flash.reads == cancelAt) store.CancelButtonClick();
+    if (flash.reads == cancelAt) store.ConfirmCancel();
   };
   ASSERT_FALSE(store.ReadClipBack(2));
   EXPECT_EQ(flash.reads, cancelAt);
@@ -435,7 +438,7 @@ TEST_F(ReadBackTest, FailuresAndAbsurdRecordsLeaveNoFile) {
   EXPECT_FALSE(store.ReadClipBack(3));
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".part"));
-  EXPECT_EQ(store.StatusPanel0, "Disconnected");
+  EXPECT_EQ(store.StatusText(), "Disconnected");
 
   // A huge frame count over a chain that leaves the chip stops at the bad link.
   flash.failReadAfter = -1;

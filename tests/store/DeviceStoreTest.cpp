@@ -10,6 +10,7 @@
 #include "common/ScriptedOperator.h"
 #include "devsim/DeviceSimulator.h"
 #include "link/TimingTable.h"
+#include "store/ChannelView.h"
 #include "store/StoreStack.h"
 #include "support/TempHome.h"
 
@@ -30,8 +31,10 @@ class DeviceStoreTest : public ::testing::Test {
     stack = std::make_unique<StoreStack>("127.0.0.1", sim->port(), op, hostPort);
     port = &stack->port;
     store = &stack->store;
+    view = std::make_unique<ChannelView>(*store);
   }
   void TearDown() override {
+    view.reset();
     stack.reset();
     sim.reset();
   }
@@ -53,7 +56,7 @@ class DeviceStoreTest : public ::testing::Test {
   void formatChannel0(bool quick) {
     store->Channel = 0;
     op.confirmAnswers = {true};
-    store->Format0Click(quick);
+    store->FormatChannel(quick);
   }
 
   // Raw page straight from the cell array.
@@ -78,14 +81,15 @@ class DeviceStoreTest : public ::testing::Test {
   std::unique_ptr<StoreStack> stack;
   DeviceFlashPort* port = nullptr;
   ClipStore* store = nullptr;
+  std::unique_ptr<ChannelView> view;
 };
 
 TEST_F(DeviceStoreTest, WriteSaveAndDeleteLandWhereTheFormatPutsThem) {
   formatChannel0(false);
-  ASSERT_EQ(store->StatusPanel0, "Connected");
-  EXPECT_EQ(store->MapHint, "99% (8186 frames free)");
+  ASSERT_EQ(store->StatusText(), "Connected");
+  EXPECT_EQ(view->MapHint, "99% (8186 frames free)");
   store->SelectChip(1);
-  EXPECT_EQ(store->MapHint, "99% (8186 frames free)");
+  EXPECT_EQ(view->MapHint, "99% (8186 frames free)");
 
   // Clip 0 on both chips: 2 frames and 30 hold frames.
   for (int chip : {0, 1}) {
@@ -126,18 +130,18 @@ TEST_F(DeviceStoreTest, WriteSaveAndDeleteLandWhereTheFormatPutsThem) {
 
   // Delete from the timeline of chip 1: both chips lose it, the frames stay.
   store->SelectChip(1);
-  ASSERT_NE(store->Timeline.SelectByIndex(0), nullptr);
+  ASSERT_NE(view->Timeline.SelectByIndex(0), nullptr);
   op.confirmAnswers = {true};
-  store->Deleteclip0Click();
+  store->DeleteFromChannel(view->SelectedClipNumber());
   EXPECT_EQ(store->CurrentChip, 0);
-  EXPECT_EQ(store->StatusPanel0, "Connected");
-  EXPECT_EQ(store->Timeline.count(), 0);
+  EXPECT_EQ(store->StatusText(), "Connected");
+  EXPECT_EQ(view->Timeline.count(), 0);
   for (int chip : {0, 1}) {
     EXPECT_EQ(payload(chip, 0), Page(kPayloadSize, 0));
     EXPECT_EQ(GetU16(&payload(chip, 200)[2 * 12]), 0);
     EXPECT_EQ(linkOf(chip, 768), 769u);
   }
-  EXPECT_EQ(store->MapHint, "99% (8186 frames free)");
+  EXPECT_EQ(view->MapHint, "99% (8186 frames free)");
 }
 
 TEST_F(DeviceStoreTest, FullFormatMarksFailingBlocksAndQuickFormatKeepsThem) {
@@ -146,8 +150,8 @@ TEST_F(DeviceStoreTest, FullFormatMarksFailingBlocksAndQuickFormatKeepsThem) {
   for (int c = 80; c < 84; ++c) EXPECT_EQ(store->CellMap[c], kCellUnusable);
   EXPECT_EQ(GetU16(&payload(0, 200)[2 * 83]), kCellUnusable);
   EXPECT_EQ(store->CountFreeCells(), 16368);
-  EXPECT_EQ(store->MapImage.pixel(80 * 4 + 1, 1), qRgb(0, 0, 255));
-  EXPECT_EQ(store->MapHint, "99% (8184 frames free)");
+  EXPECT_EQ(view->MapImage.pixel(80 * 4 + 1, 1), qRgb(0, 0, 255));
+  EXPECT_EQ(view->MapHint, "99% (8184 frames free)");
   formatChip0(true);
   EXPECT_EQ(store->CellMap[80], kCellUnusable);
   EXPECT_EQ(store->CountFreeCells(), 16368);
@@ -160,12 +164,12 @@ TEST_F(DeviceStoreTest, FullFormatMarksFailingBlocksAndQuickFormatKeepsThem) {
 TEST_F(DeviceStoreTest, FailedSystemAreaRewriteEndsDisconnected) {
   formatChip0(false);
   ASSERT_EQ(test::writeClip(*store, 4, 2, 1, false), 0);
-  ASSERT_NE(store->Timeline.SelectByIndex(4), nullptr);
+  ASSERT_NE(view->Timeline.SelectByIndex(4), nullptr);
   failProgram(0, 0);
   op.confirmAnswers = {true};
   store->DeleteClipOnChip(4);
-  EXPECT_EQ(store->StatusPanel0, "Disconnected");
-  EXPECT_EQ(store->Timeline.count(), 0);
+  EXPECT_EQ(store->StatusText(), "Disconnected");
+  EXPECT_EQ(view->Timeline.count(), 0);
   EXPECT_EQ(op.messages.back(), "Write error. Try again.");
   EXPECT_TRUE(op.controlsEnabled);
 }

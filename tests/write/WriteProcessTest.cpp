@@ -31,7 +31,7 @@ TEST_F(WriteProcessTest, ClipOneLandsOnBothChipsAsTheRecipeBuildsIt) {
   EXPECT_EQ(test::safeWrite("Frame"), 0);
   EXPECT_FALSE(std::filesystem::exists(paths::resumeFile()));
   EXPECT_EQ(rig.store->CurrentChip, 0);
-  EXPECT_EQ(rig.store->StatusPanel0, "Connected");
+  EXPECT_EQ(rig.store->StatusText(), "Connected");
 
   test::ExpectedFrames expected(clip.string(), "", "");
   for (int chip : {0, 1}) {

@@ -65,7 +65,7 @@ TEST_P(ContinueTest, ContinuedWriteEqualsUninterruptedOne) {
   rig.op.messages.clear();
   std::vector<std::uint64_t> writesDuringReplay;
   rig.op.onProcessEvents = [&] {
-    if (rig.store->StatusPanel0 == "Calculate point of break, please wait...")
+    if (rig.store->StatusText() == "Calculate point of break, please wait...")
       writesDuringReplay.push_back(rig.sim->counts().writes);
   };
   rig.Continue();
@@ -177,8 +177,8 @@ TEST_P(FailureTest, FailureDisconnectsAndTheContinuedWriteEqualsUninterruptedOne
   rig.Write("3", "Ref");
   ASSERT_FALSE(rig.writer->Completed);
   EXPECT_EQ(rig.op.messages, std::vector<std::string>{c.message});
-  EXPECT_FALSE(rig.store->Connected);
-  EXPECT_EQ(rig.store->StatusPanel0, "Disconnected");
+  EXPECT_FALSE(rig.store->Connected());
+  EXPECT_EQ(rig.store->StatusText(), "Disconnected");
   EXPECT_EQ(test::safeWrite("Active"), 1);
   EXPECT_EQ(test::safeWrite("Chip"), 0);
   EXPECT_EQ(test::safeWrite("Frame"), 9);

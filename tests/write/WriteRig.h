@@ -78,7 +78,7 @@ struct WriteRig {
     sources.CreateSources();
     selection = std::make_unique<SourceSelection>(sources, op);
     selection->IsConnected = [this] { return stack->link.IsConnected(); };
-    selection->Connect1ButtonClick = [this] { store->Connect1ButtonClick(); };
+    selection->Connect1ButtonClick = [this] { store->ConnectChannel(); };
     writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
     writer->SettleMs = 0;
     writer->Today = [] { return std::string("08.12.2026"); };
@@ -100,7 +100,7 @@ struct WriteRig {
     if (!clip.empty()) selection->OpenClipFile(clip);
     if (!alpha.empty()) selection->OpenAlphaFile(alpha);
     if (!wipe.empty()) selection->OpenWipeFile(wipe);
-    store->Connect1ButtonClick();
+    store->ConnectChannel();
   }
 
   // Write with the number and comment prompts answered.
