@@ -270,6 +270,9 @@ bool WriteProcess::WriteChip(int k, int n) {
       frameStart = tickCount();
       if (Overlap) {
         const double w0 = nowMicros();
+        // A slow frame (a loaded machine, a costly codec) must not freeze the window meanwhile.
+        while (next.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+          op_.processEvents();
         next.get();
         Timings.StallMicros += nowMicros() - w0;
       } else {
