@@ -4,18 +4,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
 
+#include "common/DeviceEndpoint.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ScriptedOperator.h"
@@ -213,9 +218,60 @@ TEST_F(WindowTest, ARadioClickWithTheLinkDownLaysOutWithoutTouchingTheStatus) {
   // Clicks on the strip and the map do nothing while the link is down.
   ClickStrip(Qt::RightButton, 0);
   EXPECT_FALSE(find<QMenu>("PopupMenu1")->isVisible());
+  // The page read test says what a failed read says.
+  find<QAction>("PageReadTest1")->trigger();
+  ASSERT_FALSE(answers_.messages.empty());
+  EXPECT_EQ(answers_.messages.back(), "Read error. Try again.");
+  // Shutting down without a device still writes the three keys.
   window_->close();
   window_.reset();
   EXPECT_EQ(ini().readInt("Options", "WhatMedia", -1), 2);
+  EXPECT_EQ(ini().readInt("Options", "TimeCode", -1), 0);
+  EXPECT_EQ(ini().readString("CurrDir", "Dir", "?"), "C:\\");
+}
+
+TEST_F(WindowTest, TheServiceMenuReachesEveryChip) {
+  test::SeedFormatted(*sim_, std::vector<int>{11});
+  open();
+  find<QAction>("Chip1_11")->trigger();
+  EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Chip 11");
+  EXPECT_EQ(status(0), "Connected");
+  EXPECT_EQ(store().CurrentChip, 11);
+}
+
+TEST_F(WindowTest, TheAddressDialogStoresTheAddressAndEndsTheProgram) {
+  open();
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    const char* fields[] = {"Edit1", "Edit2", "Edit3", "Edit4"};
+    const char* values[] = {"127", "0", "0", "9"};
+    for (int i = 0; i < 4; ++i)
+      dialog->findChild<QLineEdit*>(QString::fromLatin1(fields[i]))->setText(values[i]);
+    dialog->findChild<QPushButton*>("Button1")->click();
+  });
+  find<QAction>("IPaddress1")->trigger();
+  EXPECT_EQ(answers_.messages.back(), "Application will be terminated.");
+  EXPECT_TRUE(answers_.terminateRequested);
+  QCoreApplication::processEvents();  // the close it asked for
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(ReadDeviceAddress(), "127.0.0.9");
+  EXPECT_EQ(ini().readInt("Options", "WhatMedia", -1), 0);
+}
+
+TEST(WindowCaption, NamesTheAddressTheLinkIsBuiltFor) {
+  test::TempHome home;
+  ::unsetenv("ORVANA_DEVICE");
+  // No itf_ip.ini: the default address, and the caption names it.
+  EXPECT_EQ(resolveDeviceEndpoint().address, kDefaultDeviceAddress);
+  EXPECT_EQ(MainWindowCaption(kDefaultDeviceAddress, kDevicePort),
+            QStringLiteral("Orvana - ") + QString::fromLatin1(kDefaultDeviceAddress));
+  // With one: its address; another port than the usual one is named too.
+  ProfileFile(paths::settingsFile(kAddressIni)).writeString("IP Address", "Addr", "127.0.0.7");
+  const DeviceEndpoint ep = resolveDeviceEndpoint();
+  EXPECT_EQ(MainWindowCaption(ep.address, ep.port), "Orvana - 127.0.0.7");
+  EXPECT_EQ(MainWindowCaption("127.0.0.1", 23000), "Orvana - 127.0.0.1:23000");
+  ::setenv("ORVANA_DEVICE", "127.0.0.1", 1);
 }
 
 TEST_F(WindowTest, WriteSelectDeleteAndQuickFormatThroughTheWindow) {
