@@ -118,6 +118,7 @@ TClipTCPForm::TClipTCPForm(const DeviceEndpoint& endpoint, Operator* answers, QW
   stack_ = std::make_unique<StoreStack>(endpoint_.address, endpoint_.port, op_, endpoint_.hostPort);
   ClipStore& store = stack_->store;
   view_ = std::make_unique<ChannelView>(store);
+  view_->AudioMark = imageAudio_->pixmap().toImage();
   selection_ = std::make_unique<SourceSelection>(sources_, op_);
   selection_->CancelButtonWidth = kSpeedButton;
   selection_->LoopChecked = loopCheckBox_->isChecked();

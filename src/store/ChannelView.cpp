@@ -44,7 +44,10 @@ void ChannelView::AddTimelineEntry(int n) {
   const ClipRecord& r = store_.ClipDirectory[n];
   if (r.StartPage == 0) return;
   QImage thumb = store_.ThumbnailImage(n);
-  if (r.HasAudio) {
+  if (r.HasAudio && !AudioMark.isNull()) {
+    QPainter p(&thumb);
+    p.drawImage(1, 1, AudioMark);
+  } else if (r.HasAudio) {
     // A small loudspeaker marks clips with sound.
     QPainter p(&thumb);
     p.fillRect(1, 1, 12, 10, Qt::black);

@@ -44,6 +44,8 @@ class ChannelView : public ChannelListener {
   std::string MapHint;
   std::string ChannelCaption;
   bool CancelShown = false;
+  // Drawn at (1, 1) on the thumbnail of a clip with sound; a small loudspeaker when null.
+  QImage AudioMark;
   // Called whenever the map picture or its hint has changed.
   std::function<void()> onMapChanged;
 
