@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -92,10 +93,29 @@ struct MediaController::Impl {
   std::int64_t startTs = 0;
   bool open = false;
   bool inputDone = false;  // every packet has gone to the decoder
+  bool exhausted = false;  // and every frame has come out of it
   bool atStart = false;    // nothing read since open or since a seek to the start
   bool curValid = false;
-  std::int64_t curIdx = -1;  // index of the frame in `cur`
+  std::int64_t curIdx = -1;  // display index of the frame in `cur`, -1 when not known
   std::int64_t decoded = 0;
+
+  // An AVI file stores frames in decoding order and has no presentation times: every packet is
+  // tagged with its chunk number, and the decoder hands each frame back with its own packet's
+  // tag. Without reordering the tag is the display index. With reordering, every keyframe starts
+  // a group whose display indices are the group's own chunk numbers, so a frame's display index
+  // is its group's first chunk plus the frames of that group delivered before it.
+  bool reorder = false;
+  bool linear = false;  // labels counted from the file start (no usable keyframe index)
+  bool faulted = false;
+  std::vector<std::int64_t> keys;       // chunk numbers of the keyframes, ascending
+  std::vector<std::int8_t> keyLeading;  // -1 not checked, 0 no leading pictures, 1 has some
+  std::int64_t lastFed = -1;            // tag of the last packet sent to the decoder
+  std::ptrdiff_t restartGop = 0;        // the group decoding last started at
+  bool restartUnknown = false;          // that group's pictures cannot be labelled
+  std::int64_t skipBelow = -1;          // non-reference pictures before this tag are skipped
+  std::ptrdiff_t outGop = -1;
+  std::int64_t outCount = 0;  // frames of `outGop` delivered (in linear mode: since the start)
+  FormatPtr probe;            // a second demuxer to look at packets after a keyframe
 
   // Sound: a second demuxer on the same file, so that reading ahead for sound never disturbs
   // the video position.
@@ -116,11 +136,91 @@ struct MediaController::Impl {
   std::int64_t heldIdx = -1;
   std::vector<std::uint8_t> heldAudio;
 
-  std::int64_t IndexOf(const AVFrame* f) const {
-    const std::int64_t ts = f->best_effort_timestamp;
-    if (ts == AV_NOPTS_VALUE) return curIdx + 1;
+  std::int64_t TagOfTs(std::int64_t ts) const {
     return av_rescale_q_rnd(ts - startTs, tb, frameDuration,
                             AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+  }
+
+  std::int64_t TsOfTag(std::int64_t tag) const {
+    return startTs + av_rescale_q(tag, frameDuration, tb);
+  }
+
+  std::ptrdiff_t GopOf(std::int64_t tag) const {
+    return std::upper_bound(keys.begin(), keys.end(), tag) - keys.begin() - 1;
+  }
+
+  // Whether pictures after keyframe `g` in file order show before it (an open group: after a
+  // jump the decoder drops them, so that group's frames cannot be counted from its start).
+  bool HasLeading(std::ptrdiff_t g) {
+    if (g <= 0) return false;
+    std::int8_t& known = keyLeading[std::size_t(g)];
+    if (known >= 0) return known == 1;
+    known = 1;  // whatever cannot be checked is taken as open, which is slower but exact
+    if (!probe) {
+      probe = OpenAvi(fmt->url != nullptr ? fmt->url : "");
+      if (!probe || unsigned(vidx) >= probe->nb_streams) return true;
+      for (unsigned i = 0; i < probe->nb_streams; ++i) {
+        if (int(i) != vidx) probe->streams[i]->discard = AVDISCARD_ALL;
+      }
+    }
+    const AVCodecParameters* par = fmt->streams[vidx]->codecpar;
+    std::unique_ptr<AVCodecParserContext, decltype(&av_parser_close)> parser(
+        av_parser_init(par->codec_id), &av_parser_close);
+    CodecPtr ctx(avcodec_alloc_context3(nullptr));
+    if (!parser || !ctx || avcodec_parameters_to_context(ctx.get(), par) < 0) return true;
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    if (av_seek_frame(probe.get(), vidx, TsOfTag(keys[std::size_t(g)]), AVSEEK_FLAG_BACKWARD) < 0) {
+      return true;
+    }
+    PacketPtr p(av_packet_alloc());
+    int seen = 0;
+    int nextType = AV_PICTURE_TYPE_NONE;
+    while (seen < 2 && av_read_frame(probe.get(), p.get()) >= 0) {
+      if (p->stream_index == vidx && p->size > 0) {
+        const std::int64_t ts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+        if (seen == 0 && (ts == AV_NOPTS_VALUE || TagOfTs(ts) != keys[std::size_t(g)])) break;
+        std::uint8_t* out = nullptr;
+        int outSize = 0;
+        av_parser_parse2(parser.get(), ctx.get(), &out, &outSize, p->data, p->size, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, 0);
+        if (seen == 1) nextType = parser->pict_type;
+        ++seen;
+      }
+      av_packet_unref(p.get());
+    }
+    if (seen == 2 && (nextType == AV_PICTURE_TYPE_I || nextType == AV_PICTURE_TYPE_P)) known = 0;
+    return known == 1;
+  }
+
+  // The group decoding starts at for display index `target`: its own group when that group is
+  // closed, else the one before, whose reference pictures the leading pictures need.
+  std::ptrdiff_t RestartGopFor(std::int64_t target) {
+    const std::ptrdiff_t g = std::max<std::ptrdiff_t>(0, GopOf(target));
+    return HasLeading(g) ? g - 1 : g;
+  }
+
+  // Display index of a frame the decoder delivered; -1 when it cannot be known.
+  std::int64_t Label(const AVFrame* f) {
+    std::int64_t tag = f->pts;
+    if (tag == AV_NOPTS_VALUE) tag = f->best_effort_timestamp;
+    if (linear) return outCount++;
+    if (!reorder) return tag == AV_NOPTS_VALUE ? curIdx + 1 : tag;
+    const std::ptrdiff_t g = tag == AV_NOPTS_VALUE ? -1 : GopOf(tag);
+    if (g < 0 || g < outGop) {
+      faulted = true;
+      return -1;
+    }
+    if (g != outGop) {
+      outGop = g;
+      outCount = 0;
+    }
+    const std::int64_t idx = keys[std::size_t(g)] + outCount++;
+    if (std::size_t(g) + 1 < keys.size() && idx >= keys[std::size_t(g) + 1]) {
+      faulted = true;  // more frames than the group has chunks: the groups are not closed
+      return -1;
+    }
+    if (g == restartGop && restartUnknown) return -1;
+    return idx;
   }
 
   // Pulls the next frame out of the decoder into `cur`; false at the end or on a fault.
@@ -128,11 +228,13 @@ struct MediaController::Impl {
     for (;;) {
       const int r = avcodec_receive_frame(dec.get(), cur.get());
       if (r == 0) {
-        curIdx = IndexOf(cur.get());
-        curValid = true;
         ++decoded;
+        curIdx = Label(cur.get());
+        if (faulted) return false;
+        curValid = true;
         return true;
       }
+      if (r == AVERROR_EOF) exhausted = true;
       if (r != AVERROR(EAGAIN) || inputDone) return false;
       atStart = false;
       for (;;) {
@@ -153,6 +255,11 @@ struct MediaController::Impl {
           av_packet_unref(pkt.get());
           return false;
         }
+        const std::int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        const std::int64_t tag = ts == AV_NOPTS_VALUE ? lastFed + 1 : TagOfTs(ts);
+        lastFed = tag;
+        pkt->pts = pkt->dts = tag;
+        dec->skip_frame = tag < skipBelow ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         const int s = avcodec_send_packet(dec.get(), pkt.get());
         av_packet_unref(pkt.get());
         if (s < 0 && s != AVERROR(EAGAIN)) continue;  // a damaged packet: try the next one
@@ -161,45 +268,90 @@ struct MediaController::Impl {
     }
   }
 
+  bool SeekTo(std::int64_t tag) {
+    if (av_seek_frame(fmt.get(), vidx, TsOfTag(tag), AVSEEK_FLAG_BACKWARD) >= 0) return true;
+    return av_seek_frame(fmt.get(), vidx, startTs, AVSEEK_FLAG_BACKWARD) >= 0 && tag == 0;
+  }
+
+  void RestartDecoder(std::int64_t from) {
+    avcodec_flush_buffers(dec.get());
+    inputDone = false;
+    exhausted = false;
+    curValid = false;
+    curIdx = -1;
+    lastFed = from - 1;
+    outGop = -1;
+    outCount = 0;
+    restartUnknown = false;
+    skipBelow = -1;
+    atStart = from == 0;
+  }
+
   bool Reposition(std::int64_t target, int attempt) {
+    if (linear || (reorder && attempt == 2)) {
+      if (!SeekTo(0)) return false;
+      RestartDecoder(0);
+      restartGop = 0;
+      return true;
+    }
+    if (reorder) {
+      std::ptrdiff_t g = RestartGopFor(target);
+      if (attempt == 1) g = std::max<std::ptrdiff_t>(0, g - 1);
+      const std::int64_t key = keys[std::size_t(g)];
+      if (!SeekTo(key)) return false;
+      RestartDecoder(key);
+      restartGop = g;
+      restartUnknown = key != 0 && HasLeading(g);
+      if (restartUnknown && std::size_t(g) + 1 < keys.size()) skipBelow = keys[std::size_t(g) + 1];
+      return true;
+    }
     // Later attempts start further back, the last from the beginning of the file.
     std::int64_t from = attempt == 0 ? target : attempt == 1 ? target - 50 : 0;
     if (from < 0) from = 0;
-    const std::int64_t ts = startTs + av_rescale_q(from, frameDuration, tb);
+    const std::int64_t ts = TsOfTag(from);
     if (av_seek_frame(fmt.get(), vidx, ts, AVSEEK_FLAG_BACKWARD) < 0) {
       if (av_seek_frame(fmt.get(), vidx, startTs, AVSEEK_FLAG_BACKWARD) < 0) return false;
     }
-    avcodec_flush_buffers(dec.get());
-    inputDone = false;
-    curValid = false;
-    curIdx = -1;
-    atStart = from == 0;
+    RestartDecoder(from);
     return true;
   }
 
   // The index of the nearest keyframe at or before `target`, or -1 when the file has no index.
   std::int64_t KeyframeBefore(std::int64_t target) const {
     AVStream* st = fmt->streams[vidx];
-    const std::int64_t ts = startTs + av_rescale_q(target, frameDuration, tb);
-    const int e = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const int e = av_index_search_timestamp(st, TsOfTag(target), AVSEEK_FLAG_BACKWARD);
     if (e < 0) return -1;
     const AVIndexEntry* entry = avformat_index_get_entry(st, e);
     if (entry == nullptr) return -1;
-    return av_rescale_q_rnd(entry->timestamp - startTs, tb, frameDuration,
-                            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    return TagOfTs(entry->timestamp);
   }
 
-  bool NeedsReposition(std::int64_t target) const {
+  bool NeedsReposition(std::int64_t target) {
+    if (linear) {
+      if (!curValid) return !atStart;
+      return curIdx > target || (curIdx < target && exhausted);
+    }
+    if (reorder) {
+      if (!curValid) return !atStart || keys[std::size_t(RestartGopFor(target))] > 0;
+      if (curIdx > target) return true;
+      if (curIdx == target) return false;
+      if (exhausted) return true;
+      const std::ptrdiff_t g = RestartGopFor(target);
+      // Frames of the group decoding started in carry no index: a target there needs a restart.
+      if (restartUnknown && GopOf(target) == restartGop) return true;
+      // Restart only when that skips packets; a restart also drops what the threads decoded ahead.
+      return keys[std::size_t(g)] > lastFed + 1;
+    }
     if (!curValid) {
       if (atStart) return target > kForwardWithoutIndex && KeyframeBefore(target) > 0;
       return true;
     }
     if (curIdx > target) return true;
     if (curIdx == target) return false;
-    if (inputDone) return true;
+    if (exhausted) return true;
     const std::int64_t key = KeyframeBefore(target);
     if (key < 0) return target - curIdx > kForwardWithoutIndex;
-    return key > curIdx;  // a keyframe lies ahead: starting there decodes less
+    return key > lastFed + 1;  // a keyframe lies beyond what was sent: starting there is less
   }
 
   bool Deliver(const AVFrame* f, std::int32_t width, std::int32_t height) {
@@ -331,7 +483,12 @@ bool MediaController::Open(const std::string& fileName, int panelWidth, int pane
   }
   m.dec.reset(avcodec_alloc_context3(codec));
   if (!m.dec || avcodec_parameters_to_context(m.dec.get(), par) < 0) return false;
-  m.dec->thread_count = 1;
+  // Both kinds of decoder threading keep frames exact: every frame comes back with its own
+  // packet's tag, whatever delay the threads add.
+  m.dec->thread_count = DecoderThreads > 0
+                            ? DecoderThreads
+                            : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+  m.dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (avcodec_open2(m.dec.get(), codec, nullptr) < 0) return false;
   for (unsigned i = 0; i < m.fmt->nb_streams; ++i) {
     if (int(i) != m.vidx) m.fmt->streams[i]->discard = AVDISCARD_ALL;
@@ -342,6 +499,19 @@ bool MediaController::Open(const std::string& fileName, int panelWidth, int pane
   if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
   m.frameDuration = av_inv_q(rate);
   m.startTs = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  m.reorder = par->video_delay > 0 || m.dec->has_b_frames > 0;
+  if (m.reorder) {
+    const int entries = avformat_index_get_entries_count(st);
+    for (int e = 0; e < entries; ++e) {
+      const AVIndexEntry* entry = avformat_index_get_entry(st, e);
+      if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
+        const std::int64_t tag = m.TagOfTs(entry->timestamp);
+        if (m.keys.empty() || tag > m.keys.back()) m.keys.push_back(tag);
+      }
+    }
+    m.linear = m.keys.empty() || m.keys.front() != 0;
+    m.keyLeading.assign(m.keys.size(), -1);
+  }
   m.atStart = true;
   m.open = true;
 
@@ -450,7 +620,7 @@ bool MediaController::Seek(std::int64_t index, int wrap) {
     std::int64_t prevIdx = -1;
     for (;;) {
       if (!m.curValid || m.curIdx < index) {
-        if (m.curValid) {
+        if (m.curValid && m.curIdx >= 0) {
           av_frame_unref(m.prev.get());
           av_frame_move_ref(m.prev.get(), m.cur.get());
           prevIdx = m.curIdx;
@@ -458,6 +628,7 @@ bool MediaController::Seek(std::int64_t index, int wrap) {
         }
         if (!m.PullFrame()) {
           m.curValid = false;
+          if (m.faulted) break;
           if (prevValid) {  // keep the decoder's last frame so later seeks can start from it
             av_frame_move_ref(m.cur.get(), m.prev.get());
             m.curIdx = prevIdx;
@@ -480,6 +651,15 @@ bool MediaController::Seek(std::int64_t index, int wrap) {
       return true;
     }
     m.curValid = false;
+    m.atStart = false;
+    if (m.faulted) {
+      // The groups do not behave as expected: count frames from the start from now on.
+      m.faulted = false;
+      if (!m.linear) {
+        m.linear = true;
+        attempt = -1;
+      }
+    }
   }
   return false;
 }

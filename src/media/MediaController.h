@@ -61,6 +61,9 @@ class MediaController {
   // Frames decoded since Open (to show that sequential seeks decode each frame once).
   std::int64_t DecodedFrames() const;
 
+  // Decoder threads for the next Open; 0 takes one per core (up to 8).
+  std::int32_t DecoderThreads = 0;
+
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   std::int64_t LengthFrames = 0;

@@ -8,6 +8,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libswscale/swscale.h>
 }
 
 namespace orvana::test {
@@ -59,21 +61,55 @@ struct Writer {
 
 }  // namespace
 
+bool HasEncoder(const std::string& name) {
+  return avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
+
+namespace {
+
+// FFV1 takes the fixture's RGB as it is; other encoders get the first format they list.
+AVPixelFormat InputFormat(const AVCodec* vc) {
+  if (vc->id == AV_CODEC_ID_FFV1 || vc->pix_fmts == nullptr) return AV_PIX_FMT_0RGB32;
+  return vc->pix_fmts[0];
+}
+
+}  // namespace
+
 bool WriteAvi(const std::filesystem::path& file, const AviSpec& format) {
   Writer w;
   if (avformat_alloc_output_context2(&w.oc, nullptr, "avi", file.c_str()) < 0) return false;
-  const AVCodec* vc = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+  const AVCodec* vc = avcodec_find_encoder_by_name(format.Codec.c_str());
   if (vc == nullptr) return false;
   w.vst = avformat_new_stream(w.oc, nullptr);
   w.venc = avcodec_alloc_context3(vc);
   w.venc->width = format.Width;
   w.venc->height = format.Height;
-  w.venc->pix_fmt = AV_PIX_FMT_0RGB32;
+  w.venc->pix_fmt = InputFormat(vc);
   w.venc->time_base = AVRational{1, 25};
   w.venc->framerate = AVRational{25, 1};
   w.venc->gop_size = format.Gop;
+  if (format.BFrames > 0) w.venc->max_b_frames = format.BFrames;
   w.venc->thread_count = 1;
-  if (avcodec_open2(w.venc, vc, nullptr) < 0) return false;
+  AVDictionary* opts = nullptr;
+  if (!format.Options.empty() &&
+      av_dict_parse_string(&opts, format.Options.c_str(), "=", ":", 0) < 0) {
+    av_dict_free(&opts);
+    return false;
+  }
+  const int opened = avcodec_open2(w.venc, vc, &opts);
+  av_dict_free(&opts);
+  if (opened < 0) return false;
+  std::unique_ptr<SwsContext, decltype(&sws_freeContext)> toCodec(nullptr, &sws_freeContext);
+  if (w.venc->pix_fmt != AV_PIX_FMT_0RGB32) {
+    toCodec.reset(sws_getContext(format.Width, format.Height, AV_PIX_FMT_0RGB32, format.Width,
+                                 format.Height, w.venc->pix_fmt, SWS_BICUBIC, nullptr, nullptr,
+                                 nullptr));
+    if (!toCodec) return false;
+  }
+  // The fixture's RGB picture, converted for encoders that want another format.
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> rgbHolder(av_frame_alloc(),
+                                                         [](AVFrame* f) { av_frame_free(&f); });
+  AVFrame* rgb = rgbHolder.get();
   avcodec_parameters_from_context(w.vst->codecpar, w.venc);
   w.vst->time_base = w.venc->time_base;
 
@@ -98,13 +134,23 @@ bool WriteAvi(const std::filesystem::path& file, const AviSpec& format) {
   std::int64_t samplesDone = 0;
   for (int f = 0; f < format.Frames; ++f) {
     av_frame_unref(w.frame);
-    w.frame->format = w.venc->pix_fmt;
-    w.frame->width = format.Width;
-    w.frame->height = format.Height;
-    if (av_frame_get_buffer(w.frame, 0) < 0) return false;
+    AVFrame* picture = toCodec ? rgb : w.frame;
+    av_frame_unref(picture);
+    picture->format = AV_PIX_FMT_0RGB32;
+    picture->width = format.Width;
+    picture->height = format.Height;
+    if (av_frame_get_buffer(picture, 0) < 0) return false;
     for (int y = 0; y < format.Height; ++y) {
-      auto* row = reinterpret_cast<std::uint32_t*>(w.frame->data[0] + y * w.frame->linesize[0]);
+      auto* row = reinterpret_cast<std::uint32_t*>(picture->data[0] + y * picture->linesize[0]);
       for (int x = 0; x < format.Width; ++x) row[x] = FixturePixel(f, x, y);
+    }
+    if (toCodec) {
+      w.frame->format = w.venc->pix_fmt;
+      w.frame->width = format.Width;
+      w.frame->height = format.Height;
+      if (av_frame_get_buffer(w.frame, 0) < 0) return false;
+      sws_scale(toCodec.get(), rgb->data, rgb->linesize, 0, format.Height, w.frame->data,
+                w.frame->linesize);
     }
     w.frame->pts = f;
     if (avcodec_send_frame(w.venc, w.frame) < 0 || !w.Drain(w.venc, w.vst)) return false;

@@ -7,16 +7,23 @@
 
 namespace orvana::test {
 
-// What an AVI fixture holds. Pictures are coded losslessly (FFV1, 32-bit RGB), sound as PCM.
+// What an AVI fixture holds. Pictures are coded losslessly (FFV1, 32-bit RGB) unless another
+// encoder is named, sound as PCM.
 struct AviSpec {
   int Width = 64;
   int Height = 36;
   int Frames = 10;
   int AudioRate = 0;  // 0: no sound
   int AudioChannels = 2;
-  int AudioBits = 16;  // 16 or 8
-  int Gop = 10;        // keyframe distance
+  int AudioBits = 16;          // 16 or 8
+  int Gop = 10;                // keyframe distance
+  std::string Codec = "ffv1";  // FFmpeg encoder name, e.g. "mpeg4", "libx264", "mjpeg"
+  int BFrames = 0;             // B-frames between reference frames (encoders that have them)
+  std::string Options;         // encoder options, "key=value:key=value"
 };
+
+// Whether Debian's FFmpeg build has the named encoder.
+bool HasEncoder(const std::string& name);
 
 // The pixel (0x00RRGGBB) of frame f at (x, y) in every fixture: each frame differs, and the
 // green component of pixel (0, 0) is the frame number.
