@@ -274,6 +274,7 @@ void DeviceSimulator::handle(const std::uint8_t* packet, std::size_t size, Outgo
   out.copies = 0;
   out.size = 0;
   ++counts_.received;
+  if (hook_) hook_(counts_.received, packet, size);
   if (options_.recordTraffic && traffic_.size() < options_.trafficLimit)
     traffic_.emplace_back(packet, packet + std::min(size, kMaxDatagram + 1));
   if (faults_.silent || (faults_.dropRequestShare > 0 && nextShare() < faults_.dropRequestShare)) {
@@ -488,6 +489,11 @@ void DeviceSimulator::setRecordTraffic(bool on) {
 PacketCounts DeviceSimulator::counts() const {
   std::lock_guard lock(mutex_);
   return counts_;
+}
+
+void DeviceSimulator::setDatagramHook(DatagramHook hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
 }
 
 }  // namespace orvana::devsim

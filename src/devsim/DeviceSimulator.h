@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -71,6 +72,11 @@ class DeviceSimulator {
   void setFaults(const FaultPlan& faults);  // also restarts the generator from faults.seed
   FaultPlan faults() const;
   void setSilent(bool silent);
+  // Called for every datagram received (numbered from 1), before it is carried out; for tests
+  // that stop a host at an exact point of its traffic. Runs on the server thread.
+  using DatagramHook =
+      std::function<void(std::uint64_t number, const std::uint8_t* bytes, std::size_t size)>;
+  void setDatagramHook(DatagramHook hook);
 
   std::uint8_t reg(std::size_t offset) const;
   void setRegister(std::size_t offset, std::uint8_t value);
@@ -148,6 +154,7 @@ class DeviceSimulator {
   // Server thread only.
   std::vector<Delayed> delayed_;
   std::size_t delayedCount_ = 0;
+  DatagramHook hook_;
 };
 
 }  // namespace orvana::devsim

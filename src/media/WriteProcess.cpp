@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QLocale>
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -71,7 +72,7 @@ WriteProcess::WriteProcess(ClipStore& store, SourceSelection& selection, MediaSo
                            Operator& op)
     : store_(store), selection_(selection), sources_(sources), op_(op) {
   store_.hooks.IsFrameOnFlash = [this](int channel, int chip, int i) {
-    return resume_.IsFrameOnFlash(channel, chip, i);
+    return finishing_ || resume_.IsFrameOnFlash(channel, chip, i);
   };
   store_.hooks.NoteFrameOnFlash = [this](int channel, int chip, int i) {
     resume_.NoteFrameOnFlash(channel, chip, i);
@@ -162,6 +163,7 @@ bool WriteProcess::WriteChip(int k, int n) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 
+  finishing_ = false;
   const ProfileFile ini = settings();
   store_.ClipNumber = ini.readInt(kSafeWrite, "ClipNum", 0);
   const std::string savedComment = ini.readString(kSafeWrite, "Comment", "No comment");
@@ -201,13 +203,33 @@ bool WriteProcess::WriteChip(int k, int n) {
     op_.message("Invalid clip number.");
     return false;
   }
-  if (store_.IsClipValid(store_.ClipNumber)) {
-    op_.message("Clip #" + std::to_string(store_.ClipNumber + 1) + " already exists. Try other.");
-    return false;
-  }
   const bool hold = (k == 0 && !selection_.LoopChecked) || k == 1;
   const int total = framesToWrite + (hold ? kHoldFrames : 0);
   const int wrap = hold ? 0 : 1;
+  // A continued chip that already lists this very clip was stopped while its pass was being
+  // completed: every frame is on flash, only the completion is left to do.
+  std::uint32_t listedStart = 0;
+  std::string recordComment = utf8ToCp1252(comment);
+  finishing_ = false;
+  if (store_.IsClipValid(store_.ClipNumber)) {
+    // Told apart from another clip under the same number by its kind, its length and, once the
+    // frames are placed again, its first page.
+    const ClipRecord& r = store_.ClipDirectory[store_.ClipNumber];
+    finishing_ = resume && chip == savedChip && r.Kind == k && r.FrameCount == framesToWrite;
+    if (!finishing_) {
+      op_.message("Clip #" + std::to_string(store_.ClipNumber + 1) + " already exists. Try other.");
+      return false;
+    }
+    listedStart = r.StartPage;
+    recordComment = r.commentText();  // the chip keeps what its pass stored
+    // Placed again as the pass placed them, the frames must find their cells free.
+    for (int c = kSystemCells; c < kCellCount; ++c) {
+      CellState& cell = store_.CellMap[c];
+      if (!(cell & (kCellUnusable | kCellSystem)) && (cell & kCellAllocated) &&
+          CellClip(cell) == store_.ClipNumber)
+        ClearCell(cell);
+    }
+  }
   if (store_.CountFreeCells() < 2 * total) {
     op_.message("Not enough space to write.");
     return false;
@@ -226,7 +248,7 @@ bool WriteProcess::WriteChip(int k, int n) {
   out.writeInt(kSafeWrite, "Active", 1);
   out.writeInt(kSafeWrite, "WhatMedia", store_.Channel);
   out.writeInt(kSafeWrite, "Chip", chip);
-  const int resumeFrame = resume ? out.readInt(kSafeWrite, "Frame", 0) : 0;
+  const int resumeFrame = finishing_ ? total : resume ? out.readInt(kSafeWrite, "Frame", 0) : 0;
 
   FlashPort& flash = store_.flash();
   flash.BeginFlashAccess();
@@ -244,7 +266,7 @@ bool WriteProcess::WriteChip(int k, int n) {
   // Frames below the resume frame are only placed again when the resume file confirms them;
   // any other frame is decoded and written, never programmed from a stale buffer. Nothing is
   // written before the first unconfirmed frame, so the file read once here answers for all.
-  int confirmedBelow = 0;
+  int confirmedBelow = finishing_ ? total : 0;
   while (confirmedBelow < resumeFrame &&
          resume_.IsFrameOnFlash(store_.Channel, chip, confirmedBelow))
     ++confirmedBelow;
@@ -328,9 +350,17 @@ bool WriteProcess::WriteChip(int k, int n) {
   selection_.TrackBar1Change();
   builder.reset();
 
+  if (finishing_ && static_cast<std::uint32_t>(store_.ClipStartPage) != listedStart) {
+    // Placed elsewhere than the listed clip: not this write's clip after all.
+    finishing_ = false;
+    flash.EndFlashAccess();
+    op_.message("Clip #" + std::to_string(store_.ClipNumber + 1) + " already exists. Try other.");
+    return false;
+  }
+  finishing_ = false;
   const MediaController* clip = sources_.ClipSource.get();
   const int hasAudio = clip != nullptr ? clip->HasAudio : 0;
-  store_.SetClipRecord(store_.ClipNumber, 1920, 1080, k, hasAudio, utf8ToCp1252(comment),
+  store_.SetClipRecord(store_.ClipNumber, 1920, 1080, k, hasAudio, recordComment,
                        selection_.ClipSourceFrames, framesToWrite, store_.ClipNumber,
                        static_cast<std::uint32_t>(store_.ClipStartPage));
   if (!store_.SaveDirectory()) {
@@ -341,10 +371,22 @@ bool WriteProcess::WriteChip(int k, int n) {
   }
   flash.EndFlashAccess();
   flash.SelectClip(chip, store_.ClipNumber);
+  // The write is the channel's, not this chip's: until its last chip is done it stays
+  // continuable, from the next chip on, with what that chip's pass would store.
+  // Each key is written on its own, so the order makes every state a kill can leave
+  // continuable: "Chip" moves on last, after what the next pass will read.
   ProfileFile done = settings();
-  done.writeInt(kSafeWrite, "Active", 0);
   done.writeInt(kSafeWrite, "Frame", 0);
-  resume_.DeleteResumeFile();
+  const auto chips = ChannelChips(store_.Channel);
+  const auto at = std::find(chips.begin(), chips.end(), chip);
+  if (at != chips.end() && at + 1 != chips.end()) {
+    done.writeString(kSafeWrite, "Comment", TodayText() + " - No comment");
+    resume_.DeleteResumeFile();
+    done.writeInt(kSafeWrite, "Chip", *(at + 1));
+  } else {
+    done.writeInt(kSafeWrite, "Active", 0);
+    resume_.DeleteResumeFile();
+  }
   return true;
 }
 

@@ -91,6 +91,8 @@ class WriteProcess {
   MediaSources& sources_;
   Operator& op_;
   ResumeFile resume_;
+  // The continued chip already lists the clip: its frames are all on flash, none is written.
+  bool finishing_ = false;
 };
 
 // "Connected, writing clip, speed-1.20 MB/Sec, remaining time - 5 min" for a frame that took

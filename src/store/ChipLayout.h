@@ -31,6 +31,8 @@ inline constexpr int kMapFirstPage = 200;
 inline constexpr int kMapPages = 8;
 inline constexpr std::size_t kMapBytesPerPage = 4096;
 inline constexpr int kThumbFirstPage = 256;
+// Pages of a system area image: records, map pages, thumbnail pages.
+inline constexpr int kSystemAreaPages = 100 + kMapPages + 200;
 inline constexpr std::size_t kThumbSlotBytes = 16384;
 inline constexpr int kThumbWidth = 90;
 inline constexpr int kThumbHeight = 72;

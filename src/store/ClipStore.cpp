@@ -132,38 +132,60 @@ void ClipStore::CommitCellMap() {
   std::fill(PendingMap.begin(), PendingMap.end(), 0);
 }
 
-bool ClipStore::writeMapPages() {
-  std::vector<std::uint8_t> page(kPageSize);
+std::vector<std::uint8_t> ClipStore::BuildSystemArea() {
+  for (int c = 0; c < kSystemCells; ++c) {
+    ClearCell(CellMap[c]);
+    CellMap[c] |= kCellSystem;
+  }
+  CommitCellMap();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(kSystemAreaPages) * kPageSize, 0);
+  auto page = [&image](int i) { return &image[static_cast<std::size_t>(i) * kPageSize]; };
+  for (int n = 0; n < kClipSlots; ++n) {
+    ClipDirectory[n].pack(page(n));
+    if (IsClipValid(n)) SetPageLink(page(n), ClipDirectory[n].StartPage, 0, kFrameEndMark);
+  }
   for (int k = 0; k < kMapPages; ++k) {
-    std::fill(page.begin(), page.end(), 0);
     for (std::size_t w = 0; w < kMapBytesPerPage / 2; ++w)
-      PutU16(&page[2 * w], CellMap[static_cast<std::size_t>(k) * (kMapBytesPerPage / 2) + w]);
-    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(kMapFirstPage + k), 1))
-      return false;
+      PutU16(page(kClipSlots + k) + 2 * w,
+             CellMap[static_cast<std::size_t>(k) * (kMapBytesPerPage / 2) + w]);
+  }
+  std::memcpy(page(kClipSlots + kMapPages), Thumbnails.data(),
+              static_cast<std::size_t>(2 * kClipSlots) * kPageSize);
+  return image;
+}
+
+bool ClipStore::ProgramSystemArea(const std::vector<std::uint8_t>& image) {
+  for (int c = 0; c < kSystemCells; c += kCellsPerBlock)
+    if (!flash_.EraseFlashBlock(static_cast<std::uint32_t>(c) * kPagesPerCell)) return false;
+  // Records and map pages go through the page ECC, thumbnails as they are; the page access
+  // leaves an ECC page encoded, so each goes out from a copy.
+  std::vector<std::uint8_t> page(kPageSize);
+  for (int i = 0; i < kSystemAreaPages; ++i) {
+    std::memcpy(page.data(), &image[static_cast<std::size_t>(i) * kPageSize], kPageSize);
+    std::uint32_t row = 0;
+    int ecc = 1;
+    if (i < kClipSlots) {
+      row = static_cast<std::uint32_t>(i);
+    } else if (i < kClipSlots + kMapPages) {
+      row = static_cast<std::uint32_t>(kMapFirstPage + i - kClipSlots);
+    } else {
+      row = static_cast<std::uint32_t>(kThumbFirstPage + i - kClipSlots - kMapPages);
+      ecc = 0;
+    }
+    if (!flash_.WriteFlashPage(page.data(), row, ecc)) return false;
   }
   return true;
 }
 
 bool ClipStore::SaveDirectory() {
-  for (int c = 0; c < kSystemCells; ++c) {
-    if (!ReleaseCell(c)) return false;
-    CellMap[c] |= kCellSystem;
-  }
-  std::vector<std::uint8_t> page(kPageSize);
-  for (int n = 0; n < kClipSlots; ++n) {
-    std::fill(page.begin(), page.end(), 0);
-    ClipDirectory[n].pack(page.data());
-    if (IsClipValid(n)) SetPageLink(page.data(), ClipDirectory[n].StartPage, 0, kFrameEndMark);
-    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(n), 1)) return false;
-  }
-  CommitCellMap();
-  if (!writeMapPages()) return false;
-  for (int j = 0; j < 2 * kClipSlots; ++j) {
-    std::memcpy(page.data(), &Thumbnails[static_cast<std::size_t>(j) * kPageSize], kPageSize);
-    if (!flash_.WriteFlashPage(page.data(), static_cast<std::uint32_t>(kThumbFirstPage + j), 0))
-      return false;
-  }
-  return LoadDirectory();
+  const std::vector<std::uint8_t> image = BuildSystemArea();
+  // Between the erase and the last page the chip has no directory: the copy lets an interrupted
+  // save be completed later instead of losing every clip on the chip.
+  const std::filesystem::path pending = PendingSystemAreaPath(CurrentChip);
+  const bool kept = !pending.empty() && WriteSystemAreaFile(pending, CurrentChip, image);
+  if (!ProgramSystemArea(image) || !LoadDirectory()) return false;
+  if (kept) RemovePendingSystemArea(CurrentChip);
+  return true;
 }
 
 void ClipStore::ClearMaps() {
@@ -217,7 +239,13 @@ void ClipStore::SelectChip(int chip) {
 void ClipStore::ShowConnected() {
   connected_ = true;
   flash_.BeginFlashAccess();
-  if (LoadDirectory()) {
+  // A rewrite of this chip's system area that was cut short is completed from its copy first;
+  // what the chip holds now may lack its directory.
+  const bool complete =
+      HasPendingSystemArea(CurrentChip) &&
+      op_.confirm("The directory of chip " + std::to_string(CurrentChip) +
+                  " was being rewritten when the program stopped. Complete it now?");
+  if (complete ? CompletePendingSystemArea() : LoadDirectory()) {
     flash_.EndFlashAccess();
     flash_.SelectClip(CurrentChip, 0);
     SetStatusText("Connected");

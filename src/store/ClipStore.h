@@ -39,6 +39,11 @@ class ChannelListener {
   virtual void CancelOffered(bool offered) = 0;
 };
 
+// Keeps `image` (a system area of BuildSystemArea's layout) for chip `chip` in `file`, whole or
+// not at all.
+bool WriteSystemAreaFile(const std::filesystem::path& file, int chip,
+                         const std::vector<std::uint8_t>& image);
+
 // The channel state of one connected chip and every operation on it: directory and maps,
 // allocation and frame placement, load, delete, format and read-back. The window, the command
 // line and the tests drive it; what a person sees of it is a ChannelListener's business.
@@ -62,7 +67,23 @@ class ClipStore {
   // frame: 73 pages of 8192 bytes (lead page first); spent once programmed.
   // 0 done, -1 no free cells, -2 a page program failed, -3 a block erase failed.
   int WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFrames, int index);
+  // Rewrites the chip's system area (directory, cell map, thumbnails) from memory and reloads it.
   bool SaveDirectory();
+  // The system area as SaveDirectory programs it: the 100 record pages, the map pages and the
+  // thumbnail pages, in that order (commits the pending cells to the CellMap).
+  std::vector<std::uint8_t> BuildSystemArea();
+  // Erases the system blocks and programs an image of BuildSystemArea's layout.
+  bool ProgramSystemArea(const std::vector<std::uint8_t>& image);
+
+  // ---- the copy kept while a system area is rewritten ----
+  // Names the device in the copy's file name; empty keeps no copy (in-memory test chips).
+  std::string DeviceName;
+  // The file of chip `chip`'s copy, empty without a DeviceName.
+  std::filesystem::path PendingSystemAreaPath(int chip) const;
+  bool HasPendingSystemArea(int chip) const;
+  // Programs the kept copy of CurrentChip's system area, reloads it and drops the copy.
+  bool CompletePendingSystemArea();
+  void RemovePendingSystemArea(int chip) const;
   void CommitCellMap();
   void ClearMaps();
   void ClearPendingMap();
@@ -136,8 +157,6 @@ class ClipStore {
   Operator& op() { return op_; }
 
  private:
-  bool writeMapPages();
-
   FlashPort& flash_;
   Operator& op_;
   ChannelListener* listener_ = nullptr;

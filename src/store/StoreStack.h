@@ -22,7 +22,9 @@ struct StoreStack {
         flash(link),
         access(link, flash, op),
         port(access),
-        store(port, op) {}
+        store(port, op) {
+    store.DeviceName = address + ":" + std::to_string(devicePort);
+  }
   StoreStack(const StoreStack&) = delete;
   StoreStack& operator=(const StoreStack&) = delete;
 
