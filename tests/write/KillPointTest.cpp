@@ -94,7 +94,7 @@ void PrintTo(const KillCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class KillPointTest : public ::testing::TestWithParam<KillCase> {
+class KillFixture : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("ORVANA_HOST_PORT", std::to_string(hostPort_).c_str(), 1); }
   void TearDown() override { ::unsetenv("ORVANA_HOST_PORT"); }
@@ -176,6 +176,8 @@ class KillPointTest : public ::testing::TestWithParam<KillCase> {
   test::TempHome home_;
   std::filesystem::path log_ = home_.path() / "cli.log";
 };
+
+class KillPointTest : public KillFixture, public ::testing::WithParamInterface<KillCase> {};
 
 // The datagram at which the case's point lies in `t`, the traffic of an uninterrupted write.
 std::uint64_t KillAt(const KillCase& c, const Traffic& t) {
@@ -273,6 +275,55 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"WipeLastChipHoldFrames", "wipe", 4, 3, Point::HoldFrames},
                       KillCase{"WipeAfterLastPage", "wipe", 4, 3, Point::AfterLastPage}),
     [](const ::testing::TestParamInfo<KillCase>& p) { return std::string(p.param.name); });
+
+// A delete killed while it rewrites the first chip's system area leaves that chip without its
+// directory; the next connection completes the rewrite from the copy kept for it, and the other
+// clip on the chip is listed and reads back as before.
+TEST_F(KillFixture, ADirectoryRewriteCutShortIsCompletedAtTheNextConnection) {
+  auto device = Device();
+  ASSERT_NE(device, nullptr);
+  for (const char* number : {"2", "3"}) {
+    std::vector<std::string> args = WriteArgs("clip1");
+    args[4] = number;
+    const int status = Wait(Start(*device, args));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output();
+  }
+  const auto before = home_.path() / "before.clip";
+  ASSERT_EQ(Wait(Start(*device, {"read", "--chip", "0", "--number", "3", "-o", before})), 0)
+      << Output();
+
+  // Killed a quarter of the way through the records of chip 0's new system area.
+  std::atomic<pid_t> victim{-1};
+  std::atomic<int> dataSeen{0};
+  device->setDatagramHook([&](std::uint64_t, const std::uint8_t* b, std::size_t n) {
+    if (n >= 2 && b[0] == 136 && (b[1] & 0x80) != 0 && ++dataSeen == 25 * kDataPacketsPerPage &&
+        victim > 0)
+      ::kill(victim, SIGKILL);
+  });
+  victim = Start(*device, {"--yes", "delete", "--channel", "clip1", "--number", "2"});
+  const int killed = Wait(victim);
+  device->setDatagramHook(nullptr);
+  ASSERT_TRUE(WIFSIGNALED(killed)) << Output();
+
+  const std::filesystem::path pending = paths::dataFolder() / "pending";
+  ASSERT_TRUE(std::filesystem::exists(pending));
+  EXPECT_FALSE(std::filesystem::is_empty(pending));
+  const int listed = Wait(Start(*device, {"--yes", "list", "--chip", "0"}));
+  EXPECT_TRUE(WIFEXITED(listed) && WEXITSTATUS(listed) == 0) << Output();
+  EXPECT_NE(Output().find("Complete it now?"), std::string::npos) << Output();
+  EXPECT_TRUE(std::filesystem::is_empty(pending));
+
+  const auto after = home_.path() / "after.clip";
+  ASSERT_EQ(Wait(Start(*device, {"read", "--chip", "0", "--number", "3", "-o", after})), 0)
+      << Output();
+  std::ifstream a(before, std::ios::binary), b(after, std::ios::binary);
+  const std::string x((std::istreambuf_iterator<char>(a)), {});
+  const std::string y((std::istreambuf_iterator<char>(b)), {});
+  EXPECT_FALSE(x.empty());
+  EXPECT_TRUE(x == y) << "clip 3 reads back differently";
+  // Clip 2 is gone from chip 0, as the delete had decided before it was cut short.
+  EXPECT_NE(Wait(Start(*device, {"read", "--chip", "0", "--number", "2", "-o", after})), 0);
+}
 
 }  // namespace
 }  // namespace orvana
