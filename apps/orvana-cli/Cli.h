@@ -25,5 +25,6 @@ void addStoreCommands(CLI::App& app, Globals& g, int& exitCode);
 void addMediaCommands(CLI::App& app, Globals& g, int& exitCode);
 void addWriteCommands(CLI::App& app, Globals& g, int& exitCode);
 void addDemoCommands(CLI::App& app, Globals& g, int& exitCode);
+void addBackupCommands(CLI::App& app, Globals& g, int& exitCode);
 
 }  // namespace orvana::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   addMediaCommands(app, g, exitCode);
   addWriteCommands(app, g, exitCode);
   addDemoCommands(app, g, exitCode);
+  addBackupCommands(app, g, exitCode);
   CLI11_PARSE(app, argc, argv);
   return exitCode;
 }

@@ -178,7 +178,11 @@ bool ClipStore::ProgramSystemArea(const std::vector<std::uint8_t>& image) {
 }
 
 bool ClipStore::SaveDirectory() {
-  const std::vector<std::uint8_t> image = BuildSystemArea();
+  return RestoreSystemArea(BuildSystemArea());
+}
+
+bool ClipStore::RestoreSystemArea(const std::vector<std::uint8_t>& image) {
+  if (image.size() != static_cast<std::size_t>(kSystemAreaPages) * kPageSize) return false;
   // Between the erase and the last page the chip has no directory: the copy lets an interrupted
   // save be completed later instead of losing every clip on the chip.
   const std::filesystem::path pending = PendingSystemAreaPath(CurrentChip);

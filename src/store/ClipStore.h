@@ -84,6 +84,9 @@ class ClipStore {
   // Programs the kept copy of CurrentChip's system area, reloads it and drops the copy.
   bool CompletePendingSystemArea();
   void RemovePendingSystemArea(int chip) const;
+  // Puts an image of BuildSystemArea's layout on CurrentChip as SaveDirectory puts its own (a
+  // copy kept until it is programmed and read back) and loads it.
+  bool RestoreSystemArea(const std::vector<std::uint8_t>& image);
   void CommitCellMap();
   void ClearMaps();
   void ClearPendingMap();

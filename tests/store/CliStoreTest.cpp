@@ -96,5 +96,45 @@ TEST_F(CliStoreTest, ListReadSelectMapDeleteFormat) {
   EXPECT_NE(out.find("99% (8186 frames free)"), std::string::npos) << out;
 }
 
+TEST_F(CliStoreTest, BackupAndRestoreBringADeletedClipBackAndRefuseForeignFiles) {
+  auto systemArea = [this](int chip) {
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (std::uint32_t row = 0; row < kSystemCells * kPagesPerCell; ++row) {
+      rows.emplace_back(kPageSize);
+      EXPECT_TRUE(sim->readPage(chip, row, rows.back().data()));
+    }
+    return rows;
+  };
+  const auto before0 = systemArea(0);
+  const auto before1 = systemArea(1);
+  const std::string file = (home.path() / "clip1.bak").string();
+  int rc = -1;
+  run("backup --channel clip1 -o " + file, rc);
+  ASSERT_EQ(rc, 0);
+  run("--yes delete --channel clip1 --number 5", rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_NE(systemArea(0), before0);
+
+  // Without a Yes nothing is replaced; another channel's file and a damaged one are refused.
+  run("restore --channel clip1 " + file, rc);
+  EXPECT_NE(rc, 0);
+  run("--yes restore --channel clip2 " + file, rc);
+  EXPECT_NE(rc, 0);
+  const std::string damaged = (home.path() / "damaged.bak").string();
+  std::filesystem::copy_file(file, damaged);
+  std::filesystem::resize_file(damaged, std::filesystem::file_size(damaged) - 1);
+  run("--yes restore --channel clip1 " + damaged, rc);
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(systemArea(0), before0);
+
+  run("--yes restore --channel clip1 " + file, rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(systemArea(0), before0);
+  EXPECT_EQ(systemArea(1), before1);
+  const std::string out = run("list --chip 1", rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(out.rfind("  5", 0), 0u) << out;
+}
+
 }  // namespace
 }  // namespace orvana
