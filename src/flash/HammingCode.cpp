@@ -1,6 +1,7 @@
 #include "flash/HammingCode.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace orvana {
@@ -60,6 +61,15 @@ inline std::uint8_t groupCheck(const std::uint8_t* d) {
                                    kByteCheck[6][d[6]] ^ kByteCheck[7][d[7]]);
 }
 
+// An erased group (nine 0xFF bytes, syndrome 0x80) with at most one bit that reads as 0: a
+// weak cell of an unprogrammed page, not a transfer fault.
+inline bool nearlyErased(const std::uint8_t* stored) {
+  int zeros = 0;
+  for (int i = 0; i < HammingCode::kStoredBytes; ++i)
+    zeros += std::popcount(static_cast<unsigned>(static_cast<std::uint8_t>(~stored[i])));
+  return zeros <= 1;
+}
+
 }  // namespace
 
 int HammingCode::codePosition(int dataBit) {
@@ -91,25 +101,26 @@ void HammingCode::EncodePage(std::uint8_t* page) {
   checkValue_ = page[kStoredBytes * (kGroups - 1) + kDataBytes];
 }
 
-std::uint32_t HammingCode::DecodePage(std::uint8_t* page) {
+HammingCode::PageReport HammingCode::DecodePageReport(std::uint8_t* page) {
   // Groups shrink (9 bytes in, 8 out), so working upward is safe in place.
-  std::uint32_t corrected = 0;
+  PageReport report;
   for (int g = 0; g < kGroups; ++g) {
     std::uint8_t group[kDataBytes];
     const std::uint8_t* in = page + kStoredBytes * g;
     std::memcpy(group, in, kDataBytes);
     const unsigned s = static_cast<unsigned>(groupCheck(group) ^ in[kDataBytes]);
-    if (s != 0 && s < 128) {
-      const int bit = kSyndromeBits[s];
-      if (bit >= 0) {
-        group[bit >> 3] = static_cast<std::uint8_t>(group[bit >> 3] ^ (1u << (bit & 7)));
-        ++corrected;
-      }
+    const int bit = s < 128 ? kSyndromeBits[s] : -1;
+    if (bit >= 0) {
+      group[bit >> 3] = static_cast<std::uint8_t>(group[bit >> 3] ^ (1u << (bit & 7)));
+      ++report.corrected;
+    } else if (s != 0 && !isPowerOfTwo(static_cast<int>(s)) && !nearlyErased(in)) {
+      // Not one wrong data bit, not one wrong check bit (0x80 included): left as stored.
+      ++report.unexplained;
     }
     std::memcpy(page + kDataBytes * g, group, kDataBytes);
   }
   std::memset(page + kPayloadBytes, 0, kPageBytes - kPayloadBytes);
-  return corrected;
+  return report;
 }
 
 }  // namespace orvana

@@ -29,9 +29,32 @@ class HammingCode {
   // In place: the first 7280 bytes of `page` become the stored layout of all 8192 bytes.
   void EncodePage(std::uint8_t* page);
 
+  // What decoding found in a page.
+  struct PageReport {
+    std::uint32_t corrected = 0;  // groups in which a data bit was inverted
+    // Groups no single wrong bit explains, left as stored: a syndrome above 71 that is neither a
+    // check bit (bit 7 included) nor an erased group (all ones but at most one bit).
+    std::uint32_t unexplained = 0;
+  };
+
+  // A page this code corrects properly shows few corrected groups. With k single-bit errors
+  // spread over 910 groups, about k(k-1)/2/910 groups hold two of them and are miscorrected
+  // without notice: 16 errors already give one chance in eight of a silently wrong page, so
+  // beyond that the code no longer vouches for the data. Real pages show a handful (a weak cell
+  // or two); bytes that are not this page (a shifted transfer, another page's data, garbage)
+  // give a syndrome at random per group: about 227 corrected and 650 unexplained groups.
+  static constexpr std::uint32_t kMaxPlausibleCorrections = 16;
+
+  // True when the page reads like this page with at most a few bit errors.
+  static bool IsPlausible(const PageReport& report) {
+    return report.unexplained == 0 && report.corrected <= kMaxPlausibleCorrections;
+  }
+
   // In place: the stored layout becomes the corrected 7280-byte payload followed by zeros.
   // Returns the number of groups in which a data bit was inverted (one per group at most).
-  std::uint32_t DecodePage(std::uint8_t* page);
+  std::uint32_t DecodePage(std::uint8_t* page) { return DecodePageReport(page).corrected; }
+  // The same decoding, telling also what it could not explain.
+  PageReport DecodePageReport(std::uint8_t* page);
 
   std::uint16_t checkValue() const { return checkValue_; }
 

@@ -1,11 +1,18 @@
 #include "flash/ZT_FLASH.h"
 
+#include <cstring>
+
+#include "common/Tick.h"
 #include "link/ITF_ZT.h"
 #include "link/TimingTable.h"
 
 namespace orvana {
 
-ZT_FLASH::ZT_FLASH(ITF_ZT& link) : link_(link), cycle_(link, control_) {}
+ZT_FLASH::ZT_FLASH(ITF_ZT& link)
+    : link_(link),
+      cycle_(link, control_),
+      resendsSeen_(link.ReadResends),
+      lastResendAt_(tickCount() - kQuietMs) {}
 
 void ZT_FLASH::addRow(std::uint32_t row) {
   cycle_.Add(CycleKind::Address, static_cast<std::uint8_t>(row & 0xFF));
@@ -47,8 +54,7 @@ bool ZT_FLASH::pollReady(int limit) {
   return false;
 }
 
-bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
-  if (row > kLastRow) return false;
+bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle) {
   cycle_.Reset(7);
   cycle_.Add(CycleKind::Command, 0x00);
   cycle_.Add(CycleKind::Address, 0x00);
@@ -58,12 +64,56 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   if (!cycle_.Send(false)) return false;
   DelayTick();  // the chip loads the page meanwhile
   for (int piece = 0; piece < kPieces; ++piece) {
+    // A repeated reply leaves the device just after the one taken; a short pause lets it arrive
+    // before the next request, which then forgets it instead of taking it.
+    if (settle) DelayMs(kSettleMs);
     if (!link_.ReadCommand(kFlashDataCommand, page + kPieceBytes * piece, kPieceBytes)) {
       return false;
     }
   }
-  if (ecc == 1) Corrections += code_.DecodePage(page);
   return true;
+}
+
+bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
+  if (row > kLastRow) return false;
+  if (ecc != 1) return transferPage(page, row, false);
+  // A reply of the right length and code is taken whatever it carries, so a late or repeated
+  // reply can stand in for a piece of this page. Mostly the code tells: such a page decodes with
+  // far more corrections than a real page has, or with groups no single bit explains. The page
+  // is then read again from its 00h/30h list on, which restarts the chip's transfer, paced.
+  // A piece of another page in the same place decodes cleanly but for the group spanning its
+  // edge, so once anything was amiss (a rejected transfer, or the link resending requests
+  // lately: the device then sent more replies than were taken) a transfer counts only when the
+  // next one gives the same payload.
+  PageBuffer candidate{};
+  bool haveCandidate = false;
+  bool amiss = false;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    const std::int32_t before = link_.ReadResends;
+    if (before != resendsSeen_) lastResendAt_ = tickCount();
+    const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
+    if (!transferPage(page, row, attempt > 0)) return false;
+    resendsSeen_ = link_.ReadResends;
+    if (resendsSeen_ != before) lastResendAt_ = tickCount();
+    amiss = amiss || !settled || resendsSeen_ != before;
+    const HammingCode::PageReport report = code_.DecodePageReport(page);
+    if (HammingCode::IsPlausible(report)) {
+      const bool agrees = haveCandidate && std::memcmp(candidate.data(), page, kPayloadBytes) == 0;
+      if (!amiss || agrees) {
+        Corrections += report.corrected;
+        return true;
+      }
+      std::memcpy(candidate.data(), page, kPayloadBytes);
+      haveCandidate = true;
+    } else {
+      haveCandidate = false;
+      amiss = true;
+    }
+    ++RejectedReads;
+  }
+  // Nothing of a page that was not accepted is handed on.
+  std::memset(page, 0, kPageBytes);
+  return false;
 }
 
 bool ZT_FLASH::ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc) {

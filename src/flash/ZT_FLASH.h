@@ -5,8 +5,9 @@
 // program, 60h/D0h erase, 70h status, two column cycles (always 0: pages move whole) and three
 // row cycles, low byte first.
 //
-// Exchanges per page: a read is 9 (list + eight data reads); a program is at least 12 (set-up
-// list, eight data writes, confirm list, one status read of two exchanges).
+// Exchanges per page: a read is 9 (list + eight data reads; 9 more for each time the ECC sends
+// it back); a program is at least 12 (set-up list, eight data writes, confirm list, one status
+// read of two exchanges).
 
 #include <cstdint>
 
@@ -25,6 +26,13 @@ class ZT_FLASH {
   static constexpr int kProgramPolls = 30;
   static constexpr int kErasePolls = 1000;
   static constexpr int kChips = 12;
+  // Transfers of one page with ECC before the read fails: the first and four more.
+  static constexpr int kReadAttempts = 5;
+  // After the link resent a read request, its extra replies may arrive for this long (two read
+  // windows), in ms.
+  static constexpr std::uint32_t kQuietMs = 1000;
+  // Pause before each data read of a repeated transfer, in ms.
+  static constexpr int kSettleMs = 2;
 
   explicit ZT_FLASH(ITF_ZT& link);
   ZT_FLASH(const ZT_FLASH&) = delete;
@@ -37,7 +45,10 @@ class ZT_FLASH {
   std::uint8_t ReadStatus();
   // page: 8192 bytes. ecc == 1 runs the page through the page ECC (decode after reading, encode
   // before programming, in place, whatever the outcome of the program). Rows beyond the chip's
-  // last page are refused without traffic.
+  // last page are refused without traffic. With ecc == 1 a page that does not decode plausibly
+  // (see HammingCode::IsPlausible), or that is not confirmed by a second equal transfer once a
+  // transfer was rejected or the link resent requests lately, is read again, up to kReadAttempts
+  // transfers in all; if none is accepted, the read fails and the buffer is cleared.
   bool ReadPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool EraseBlock(std::uint32_t row);
@@ -45,8 +56,10 @@ class ZT_FLASH {
   // A finished operation that passed: ready and array ready set, both fail bits clear.
   static bool IsReady(std::uint8_t status) { return (status & 0x63) == 0x60; }
 
-  // Bits corrected by the page ECC; only grows.
+  // Bits corrected by the page ECC in the pages handed on; only grows.
   std::uint32_t Corrections = 0;
+  // Page transfers the ECC found implausible and read again (or failed); only grows.
+  std::uint32_t RejectedReads = 0;
 
   FlashControl& control() { return control_; }
   ZT_FLASH_CYCLE& cycle() { return cycle_; }
@@ -54,6 +67,8 @@ class ZT_FLASH {
 
  private:
   void addRow(std::uint32_t row);
+  // The read list and the eight data reads, without decoding.
+  bool transferPage(std::uint8_t* page, std::uint32_t row, bool settle);
   bool sendControl();
   bool pollReady(int limit);
 
@@ -61,6 +76,8 @@ class ZT_FLASH {
   FlashControl control_;
   ZT_FLASH_CYCLE cycle_;
   HammingCode code_;
+  std::int32_t resendsSeen_ = 0;    // the link's ReadResends after the last page transfer
+  std::uint32_t lastResendAt_ = 0;  // tick at which resends were last seen
 };
 
 }  // namespace orvana

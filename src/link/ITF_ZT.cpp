@@ -235,7 +235,10 @@ bool ITF_ZT::ReadCommand(std::uint8_t code, std::uint8_t* destination, int n) {
   if (!LinkDead) receiver_->ForgetEarlierReplies();
   std::uint8_t buffer[kPacketSize];
   const std::uint32_t t0 = tickCount();
+  bool first = true;
   while (!LinkDead) {
+    if (!first) ++ReadResends;
+    first = false;
     sender_->Send(request, 4);
     const int got = receiver_->Receive(buffer);
     if (got == r && buffer[0] == code) {

@@ -81,6 +81,11 @@ class ITF_ZT {
   std::int32_t WriteFailures = 0;
   std::int32_t ReadFailures = 0;
   std::int32_t PollConfirms = 0;
+  // Read requests sent again because no matching reply came (or another datagram did). Each
+  // one makes a streaming device produce a reply more than the host takes, which may then stand
+  // in for a later read of the same length; layers above use it to distrust such data. Only
+  // grows; nothing on the wire depends on it.
+  std::int32_t ReadResends = 0;
   std::int32_t LastFailed = 0;
   std::uint8_t OwnerFlag = 0;
   std::uint8_t BoardNumber = 0;

@@ -48,6 +48,11 @@ void DevicePeer::setPage(const PageBuffer& page) {
   page_ = page;
 }
 
+void DevicePeer::queuePages(std::vector<PageBuffer> pages) {
+  std::lock_guard lock(mutex_);
+  pageQueue_.assign(pages.begin(), pages.end());
+}
+
 void DevicePeer::dropDataReads(int count) {
   std::lock_guard lock(mutex_);
   dropReads_ = count;
@@ -93,6 +98,11 @@ void DevicePeer::handle(const std::uint8_t* data, std::size_t n) {
       // data from the start.
       statusMode_ = n == 18 && data[16] == 1 && data[17] == 0x70;
       piece_ = 0;
+      servingQueued_ = data[n - 2] == 1 && data[n - 1] == 0x30 && !pageQueue_.empty();
+      if (servingQueued_) {
+        queued_ = pageQueue_.front();
+        pageQueue_.pop_front();
+      }
     }
     if (dropAcks_ > 0) {
       --dropAcks_;
@@ -122,7 +132,8 @@ void DevicePeer::handle(const std::uint8_t* data, std::size_t n) {
       answer[19] = s;
     } else {
       const std::size_t from = static_cast<std::size_t>(piece_) * 1024;
-      std::copy_n(page_.begin() + static_cast<long>(from), std::min<std::size_t>(want, 1024),
+      const PageBuffer& page = servingQueued_ ? queued_ : page_;
+      std::copy_n(page.begin() + static_cast<long>(from), std::min<std::size_t>(want, 1024),
                   answer.begin() + 19);
       piece_ = (piece_ + 1) % 8;
     }

@@ -36,6 +36,9 @@ class DevicePeer {
   void queueStatus(std::vector<std::uint8_t> statuses);
   // Served by page-data reads, 1024 bytes per read in order.
   void setPage(const PageBuffer& page);
+  // Served instead by the next page-read lists (00h .. 30h), one page per list in order; then
+  // the page of setPage again.
+  void queuePages(std::vector<PageBuffer> pages);
   // Ignore data reads (page or status) until this many further requests have been dropped.
   void dropDataReads(int count);
   // Execute but do not acknowledge the next `count` writes (the link then polls).
@@ -58,6 +61,9 @@ class DevicePeer {
   std::deque<std::uint8_t> statusQueue_;
   std::uint8_t defaultStatus_ = 0x60;
   PageBuffer page_{};
+  std::deque<PageBuffer> pageQueue_;
+  PageBuffer queued_{};
+  bool servingQueued_ = false;
   bool statusMode_ = false;
   int piece_ = 0;
   std::uint8_t lastSequence_ = 0;

@@ -113,12 +113,14 @@ TEST_F(FlashDeviceTest, InjectedReadFlipsAreCorrected) {
     ASSERT_TRUE(pages->WriteFlashPage(buffer.data(), 1024 + row, 1));
   }
   sim->setFaults(faults);
+  const std::uint32_t rejected = flash->RejectedReads;
   for (std::uint32_t row = 0; row < 16; ++row) {
     PageBuffer buffer{};
     ASSERT_TRUE(pages->ReadFlashPage(buffer.data(), 1024 + row, 1));
     ASSERT_EQ(buffer, payloads[row]) << row;
   }
   EXPECT_EQ(flash->Corrections, 32u);
+  EXPECT_EQ(flash->RejectedReads, rejected) << "wear is not mistaken for a bad transfer";
   EXPECT_EQ(op.status[1].back(), " C-0    S-0    R-0    B-32");
   // Without the ECC the flips are there to see.
   PageBuffer raw{};
@@ -182,6 +184,60 @@ TEST_F(FlashDeviceTest, ChipFaultsEndAtThePollLimits) {
   faults.busyReads = 1000;
   sim->setFaults(faults);
   EXPECT_FALSE(pages->EraseFlashBlock(14 * 256));
+}
+
+TEST_F(FlashDeviceTest, LeftoverRepliesNeverPassForPageData) {
+  // Weak bits in a few groups of every page, under replies repeated or arriving after the
+  // link's receive wait: a page read hands on exactly the programmed payload or fails with the
+  // operator's message; with repeated replies it must succeed.
+  std::mt19937 rng(31);
+  constexpr std::uint32_t kFirst = 768;
+  constexpr std::uint32_t kRows = 4;
+  std::vector<PageBuffer> payloads;
+  ASSERT_TRUE(select(0));
+  ASSERT_TRUE(pages->EraseFlashBlock(kFirst));
+  for (std::uint32_t row = kFirst; row < kFirst + kRows; ++row) {
+    payloads.push_back(randomPayload(rng));
+    PageBuffer buffer = payloads.back();
+    ASSERT_TRUE(pages->WriteFlashPage(buffer.data(), row, 1));
+  }
+  std::vector<devsim::BitFlip> flips;
+  for (std::uint32_t row = kFirst; row < kFirst + kRows; ++row)
+    for (int g : {1, 333, 908}) flips.push_back({0, row, static_cast<std::uint16_t>(9 * g + 2), 6});
+
+  struct Case {
+    const char* name;
+    devsim::FaultPlan faults;
+    std::uint32_t rows;
+    bool mustSucceed;
+  };
+  const Case cases[] = {
+      {"every reply twice", {.seed = 4, .duplicateReplyShare = 1.0, .flips = flips}, kRows, true},
+      {"some replies 200 ms late",
+       {.seed = 2, .delayShare = 0.3, .delayMicros = 200000, .flips = flips},
+       kRows,
+       false},
+      {"every reply 200 ms late",
+       {.seed = 2, .delayShare = 1.0, .delayMicros = 200000, .flips = flips},
+       1,
+       false},
+  };
+  for (const auto& c : cases) {
+    sim->setFaults(c.faults);
+    for (std::uint32_t i = 0; i < c.rows; ++i) {
+      op.messages.clear();
+      const std::uint32_t corrections = flash->Corrections;
+      PageBuffer buffer{};
+      const bool ok = pages->ReadFlashPage(buffer.data(), kFirst + i, 1);
+      if (ok) {
+        EXPECT_EQ(buffer, payloads[i]) << c.name << " row " << i;
+        EXPECT_EQ(flash->Corrections - corrections, 3u) << c.name << " row " << i;
+      } else {
+        EXPECT_FALSE(c.mustSucceed) << c.name << " row " << i;
+        EXPECT_EQ(op.messages, std::vector<std::string>{"Read error. Try again."}) << c.name;
+      }
+    }
+  }
 }
 
 }  // namespace

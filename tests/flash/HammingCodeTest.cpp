@@ -182,5 +182,75 @@ TEST(HammingCode, ZeroAndErasedPages) {
   EXPECT_TRUE(tailIsZero(erased));
 }
 
+TEST(HammingCode, ReportTellsWearFromBytesThatAreNotThePage) {
+  // Each case damages an encoded random page (or an erased one) and names what decoding must
+  // find; the payload must come back intact in every plausible case but the last two.
+  struct Case {
+    const char* name;
+    bool erased;
+    std::vector<std::pair<int, int>> flips;  // stored byte, bit
+    std::uint32_t corrected;
+    std::uint32_t unexplained;
+    bool plausible;
+  };
+  std::vector<std::pair<int, int>> sixteen, seventeen;
+  for (int g = 0; g < 17; ++g) (g < 16 ? sixteen : seventeen).push_back({9 * 50 * g + 4, g % 8});
+  seventeen.insert(seventeen.end(), sixteen.begin(), sixteen.end());
+  const Case cases[] = {
+      {"intact", false, {}, 0, 0, true},
+      {"one data bit in two groups", false, {{9 * 3 + 1, 2}, {9 * 909 + 7, 7}}, 2, 0, true},
+      {"check bits 0 and 7 of two groups", false, {{9 * 4 + 8, 0}, {9 * 5 + 8, 7}}, 0, 0, true},
+      {"sixteen corrected groups", false, sixteen, 16, 0, true},
+      {"erased", true, {}, 0, 0, true},
+      {"erased with a weak data bit and a weak check bit",
+       true,
+       {{9 * 7 + 2, 3}, {9 * 8 + 8, 1}},
+       0,
+       0,
+       true},
+      {"seventeen corrected groups", false, seventeen, 17, 0, false},
+      // Data bits 63 and 13 (positions 71 and 19): syndrome 84, no single bit explains it.
+      {"two bits giving syndrome 84", false, {{9 * 6 + 7, 7}, {9 * 6 + 1, 5}}, 0, 1, false},
+  };
+  for (const auto& c : cases) {
+    HammingCode code;
+    PageBuffer page = randomPayloadPage(11);
+    if (c.erased)
+      page.fill(0xFF);
+    else
+      code.EncodePage(page.data());
+    const std::vector<std::uint8_t> payload = c.erased
+                                                  ? std::vector<std::uint8_t>(kPayloadBytes, 0xFF)
+                                                  : payloadOf(randomPayloadPage(11));
+    for (auto [byte, bit] : c.flips) flipBit(page, byte, bit);
+    const auto report = code.DecodePageReport(page.data());
+    EXPECT_EQ(report.corrected, c.corrected) << c.name;
+    EXPECT_EQ(report.unexplained, c.unexplained) << c.name;
+    EXPECT_EQ(HammingCode::IsPlausible(report), c.plausible) << c.name;
+    if (c.plausible && !c.erased) {
+      EXPECT_EQ(payloadOf(page), payload) << c.name;
+    }
+  }
+}
+
+TEST(HammingCode, BytesThatAreNotThePageAreNeverPlausible) {
+  // Garbage, and this page with its 1024-byte pieces shifted by one (a stale reply taken for the
+  // next one), for many seeds: random syndromes give hundreds of suspect groups.
+  for (std::uint32_t seed = 1; seed <= 50; ++seed) {
+    HammingCode code;
+    PageBuffer garbage = randomPayloadPage(seed);
+    EXPECT_FALSE(HammingCode::IsPlausible(code.DecodePageReport(garbage.data()))) << seed;
+
+    PageBuffer page = randomPayloadPage(seed);
+    code.EncodePage(page.data());
+    PageBuffer shifted{};
+    std::copy(page.begin(), page.begin() + 1024, shifted.begin());
+    std::copy(page.begin(), page.end() - 1024, shifted.begin() + 1024);
+    const auto report = code.DecodePageReport(shifted.data());
+    EXPECT_FALSE(HammingCode::IsPlausible(report)) << seed;
+    EXPECT_GT(report.unexplained, 100u) << seed;
+  }
+}
+
 }  // namespace
 }  // namespace orvana

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "PeerFixture.h"
 
 namespace orvana {
@@ -92,6 +94,66 @@ TEST_F(PageAccessTest, BeginAndEndSwitchHostAccess) {
   ASSERT_EQ(lists.size(), 2u);
   EXPECT_EQ(lists[0][14], 0x00);
   EXPECT_EQ(lists[1][14], 0x01);
+}
+
+TEST_F(PageAccessTest, PageThatDoesNotDecodePlausiblyIsReadAgainAndNeverHandedOn) {
+  // The chip holds `good`: a payload with one weak bit. What the host receives for each transfer
+  // of the page is scripted; the read must hand on exactly the payload or fail.
+  PageBuffer payload{};
+  for (int i = 0; i < kPayloadBytes; ++i)
+    payload[static_cast<std::size_t>(i)] = std::uint8_t(i * 5);
+  PageBuffer good = payload;
+  HammingCode().EncodePage(good.data());
+  good[9 * 300 + 4] ^= 0x08;
+  std::mt19937 rng(9);
+  PageBuffer garbage;
+  for (auto& b : garbage) b = static_cast<std::uint8_t>(rng());
+  // A piece taken twice, as when a leftover reply is taken for the next one.
+  PageBuffer stale = good;
+  std::copy(good.begin(), good.end() - 1024, stale.begin() + 1024);
+
+  struct Case {
+    const char* name;
+    std::vector<PageBuffer> first;  // transfers before the chip's own page
+    PageBuffer after;
+    bool ok;
+    std::uint32_t transfers;
+  };
+  // After a rejected transfer a page counts only when two transfers in a row agree.
+  constexpr std::uint32_t kAll = ZT_FLASH::kReadAttempts;
+  const Case cases[] = {
+      {"worn page", {}, good, true, 1},
+      {"garbage once", {garbage}, good, true, 3},
+      {"stale piece twice", {stale, stale}, good, true, 4},
+      {"good, garbage, then good", {good, garbage}, good, true, 1},
+      {"garbage, good, garbage, good", {garbage, good, garbage}, good, true, 5},
+      {"garbage every time", {}, garbage, false, kAll},
+      {"stale piece every time", {}, stale, false, kAll},
+  };
+  for (const auto& c : cases) {
+    peer->queuePages(c.first);
+    peer->setPage(c.after);
+    peer->clearReceived();
+    op.messages.clear();
+    const std::uint32_t corrections = flash->Corrections;
+    const std::uint32_t rejected = flash->RejectedReads;
+    PageBuffer buffer{};
+    buffer.fill(0xAA);
+    EXPECT_EQ(pages->ReadFlashPage(buffer.data(), 7, 1), c.ok) << c.name;
+    std::uint32_t transfers = 0;
+    for (const auto& list : sent(135)) transfers += list.back() == 0x30 ? 1 : 0;
+    EXPECT_EQ(transfers, c.transfers) << c.name;
+    EXPECT_EQ(flash->RejectedReads - rejected, c.ok ? c.transfers - 1 : c.transfers) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(buffer, payload) << c.name;
+      EXPECT_EQ(flash->Corrections - corrections, 1u) << "only the page handed on counts";
+      EXPECT_TRUE(op.messages.empty()) << c.name;
+    } else {
+      EXPECT_EQ(buffer, PageBuffer{}) << c.name << ": nothing of the rejected bytes is left";
+      EXPECT_EQ(flash->Corrections, corrections) << c.name;
+      EXPECT_EQ(op.messages, std::vector<std::string>{"Read error. Try again."}) << c.name;
+    }
+  }
 }
 
 }  // namespace
