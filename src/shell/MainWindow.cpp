@@ -542,28 +542,24 @@ QString dialogFolder(const std::string& folder) {
 
 }  // namespace
 
-void TClipTCPForm::OpenClipButtonClick() {
+void TClipTCPForm::OpenFileInto(void (SourceSelection::*open)(const std::string&)) {
   if (!mayAct()) return;
   Busy busy(*this);
   const QString file = op_.askOpenFile(dialogFolder(selection_->SourceFolder));
-  selection_->OpenClipButtonClick(file.toStdString());
+  ((*selection_).*open)(file.toStdString());
   ShowSources();
+}
+
+void TClipTCPForm::OpenClipButtonClick() {
+  OpenFileInto(&SourceSelection::OpenClipButtonClick);
 }
 
 void TClipTCPForm::OpenAlphaButtonClick() {
-  if (!mayAct()) return;
-  Busy busy(*this);
-  const QString file = op_.askOpenFile(dialogFolder(selection_->SourceFolder));
-  selection_->OpenAlphaButtonClick(file.toStdString());
-  ShowSources();
+  OpenFileInto(&SourceSelection::OpenAlphaButtonClick);
 }
 
 void TClipTCPForm::OpenWipeButtonClick() {
-  if (!mayAct()) return;
-  Busy busy(*this);
-  const QString file = op_.askOpenFile(dialogFolder(selection_->SourceFolder));
-  selection_->OpenWipeButtonClick(file.toStdString());
-  ShowSources();
+  OpenFileInto(&SourceSelection::OpenWipeButtonClick);
 }
 
 void TClipTCPForm::TrackBar1Change(int position) {

@@ -95,6 +95,8 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
   void showTrackBar();
   void placeBottom();
   bool mayAct() const;
+  // The open dialog, then the file into the slot `open` fills.
+  void OpenFileInto(void (SourceSelection::*open)(const std::string&));
 
   WindowOperator op_;
   DeviceEndpoint endpoint_;

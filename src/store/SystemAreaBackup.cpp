@@ -1,11 +1,9 @@
 #include "store/SystemAreaBackup.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "common/AtomicFile.h"
 #include "store/ChipLayout.h"
 
 namespace orvana {
@@ -14,12 +12,6 @@ namespace {
 
 constexpr char kMagic[8] = {'O', 'R', 'V', 'B', 'A', 'K', '0', '1'};
 constexpr std::size_t kImageBytes = static_cast<std::size_t>(kSystemAreaPages) * kPageSize;
-
-std::uint64_t fnv1a(const std::uint8_t* data, std::size_t n) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ data[i]) * 1099511628211ull;
-  return h;
-}
 
 void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -42,27 +34,10 @@ bool WriteBackupFile(const std::filesystem::path& file, const SystemAreaBackup& 
     put32(bytes, static_cast<std::uint32_t>(backup.Chips[i]));
     bytes.insert(bytes.end(), backup.Images[i].begin(), backup.Images[i].end());
   }
-  const std::uint64_t sum = fnv1a(bytes.data(), bytes.size());
+  const std::uint64_t sum = Fnv1a64(bytes.data(), bytes.size());
   for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(sum >> (8 * i)));
 
-  std::filesystem::path temp = file;
-  temp += ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < bytes.size();) {
-    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-    ok = w > 0;
-    if (ok) done += static_cast<std::size_t>(w);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ::close(fd);
-  std::error_code ec;
-  if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(file, bytes);
 }
 
 bool ReadBackupFile(const std::filesystem::path& file, SystemAreaBackup& backup,
@@ -85,7 +60,7 @@ bool ReadBackupFile(const std::filesystem::path& file, SystemAreaBackup& backup,
   const std::size_t body = bytes.size() - 8;
   std::uint64_t sum = 0;
   for (int i = 0; i < 8; ++i) sum |= static_cast<std::uint64_t>(bytes[body + i]) << (8 * i);
-  if (sum != fnv1a(bytes.data(), body)) return fail("is damaged (its checksum does not match)");
+  if (sum != Fnv1a64(bytes.data(), body)) return fail("is damaged (its checksum does not match)");
   const std::uint32_t count = get32(&bytes[12]);
   if (count == 0 || count > 4 || body != sizeof kMagic + 8 + count * (4 + kImageBytes))
     return fail("is not a backup of system areas");
