@@ -70,36 +70,36 @@ int main() {
       std::printf("decode 1920x1080 %-17s encoder not in this FFmpeg\n", c.label);
       continue;
     }
-    test::AviSpec spec;
-    spec.Width = 1920;
-    spec.Height = 1080;
-    spec.Frames = 25;
-    spec.Gop = 12;
-    spec.Codec = c.codec;
-    spec.BFrames = c.bframes;
-    spec.Options = c.options;
+    test::AviSpec fixture;
+    fixture.Width = 1920;
+    fixture.Height = 1080;
+    fixture.Frames = 25;
+    fixture.Gop = 12;
+    fixture.Codec = c.codec;
+    fixture.BFrames = c.bframes;
+    fixture.Options = c.options;
     const auto f = dir / (std::string(c.codec) + ".avi");
-    if (!test::WriteAvi(f, spec)) {
+    if (!test::WriteAvi(f, fixture)) {
       std::fprintf(stderr, "cannot write the %s fixture\n", c.label);
       return 1;
     }
-    const double one = decodeMs(f, spec.Frames, 1);
-    const double threaded = decodeMs(f, spec.Frames, 0);
+    const double one = decodeMs(f, fixture.Frames, 1);
+    const double threaded = decodeMs(f, fixture.Frames, 0);
     std::printf(
         "decode 1920x1080 %-17s 1 thread %.2f ms/frame, threaded %.2f ms/frame, ratio %.2f\n",
         c.label, one, threaded, threaded / one);
   }
   if (test::HasEncoder("libx264")) {
-    test::AviSpec spec;
-    spec.Width = 1920;
-    spec.Height = 1080;
-    spec.Frames = 260;
-    spec.Gop = 250;
-    spec.Codec = "libx264";
-    spec.BFrames = 3;
-    spec.Options = "preset=veryfast";
+    test::AviSpec fixture;
+    fixture.Width = 1920;
+    fixture.Height = 1080;
+    fixture.Frames = 260;
+    fixture.Gop = 250;
+    fixture.Codec = "libx264";
+    fixture.BFrames = 3;
+    fixture.Options = "preset=veryfast";
     const auto f = dir / "gop250.avi";
-    if (!test::WriteAvi(f, spec)) {
+    if (!test::WriteAvi(f, fixture)) {
       std::fprintf(stderr, "cannot write the long-group fixture\n");
       return 1;
     }

@@ -90,7 +90,7 @@ bool DecodeStraight(const std::filesystem::path& file, const std::set<std::int64
   return true;
 }
 
-AviSpec Spec(const char* codec, int frames, int gop, int bframes, const char* options = "") {
+AviSpec Fixture(const char* codec, int frames, int gop, int bframes, const char* options = "") {
   AviSpec s;
   s.Width = 320;
   s.Height = 240;
@@ -105,7 +105,7 @@ AviSpec Spec(const char* codec, int frames, int gop, int bframes, const char* op
 
 struct CodecCase {
   const char* name;
-  AviSpec spec;
+  AviSpec format;
   // Seeks in this order: first frame, around keyframes, mid-group, backwards, the last frame.
   std::vector<std::int64_t> seeks;
 };
@@ -113,15 +113,15 @@ struct CodecCase {
 std::vector<CodecCase> Cases() {
   return {
       // Open groups: the B-frames coded after each I show before it.
-      {"mpeg4_b2", Spec("mpeg4", 60, 12, 2), {0, 11, 12, 13, 30, 5, 59, 23, 10, 58}},
-      {"mpeg2_b2", Spec("mpeg2video", 90, 15, 2), {0, 14, 15, 16, 47, 89, 1, 44, 46, 88}},
+      {"mpeg4_b2", Fixture("mpeg4", 60, 12, 2), {0, 11, 12, 13, 30, 5, 59, 23, 10, 58}},
+      {"mpeg2_b2", Fixture("mpeg2video", 90, 15, 2), {0, 14, 15, 16, 47, 89, 1, 44, 46, 88}},
       // FFmpeg's default x264 settings (3 B-frames, pyramid), one long group and part of one.
-      {"h264_b3_gop250", Spec("libx264", 300, 250, 3), {0, 200, 299, 137, 250, 249, 251, 3}},
+      {"h264_b3_gop250", Fixture("libx264", 300, 250, 3), {0, 200, 299, 137, 250, 249, 251, 3}},
       {"h264_open_gop",
-       Spec("libx264", 120, 40, 3, "x264-params=open-gop=1"),
+       Fixture("libx264", 120, 40, 3, "x264-params=open-gop=1"),
        {0, 39, 40, 41, 79, 119, 2, 60, 118}},
-      {"mjpeg_intra", Spec("mjpeg", 60, 1, 0), {0, 37, 12, 59}},
-      {"utvideo_lossless", Spec("utvideo", 60, 1, 0), {0, 37, 12, 59}},
+      {"mjpeg_intra", Fixture("mjpeg", 60, 1, 0), {0, 37, 12, 59}},
+      {"utvideo_lossless", Fixture("utvideo", 60, 1, 0), {0, 37, 12, 59}},
   };
 }
 
@@ -133,16 +133,16 @@ class CodecTable : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(CodecTable, DeliversTheDisplayFrameForEachIndex) {
   const CodecCase& c = GetParam();
-  if (!test::HasEncoder(c.spec.Codec)) GTEST_SKIP() << c.spec.Codec << " not in this FFmpeg";
-  const auto file = Fixtures::Get(std::string("codec_") + c.name, c.spec);
+  if (!test::HasEncoder(c.format.Codec)) GTEST_SKIP() << c.format.Codec << " not in this FFmpeg";
+  const auto file = Fixtures::Get(std::string("codec_") + c.name, c.format);
   ASSERT_FALSE(file.empty());
   StraightDecode ref;
   ASSERT_TRUE(DecodeStraight(file, {c.seeks.begin(), c.seeks.end()}, ref));
-  ASSERT_EQ(std::int64_t(ref.hashes.size()), c.spec.Frames);
+  ASSERT_EQ(std::int64_t(ref.hashes.size()), c.format.Frames);
 
   MediaController m;
   ASSERT_TRUE(m.Open(file.string(), 320, 180));
-  EXPECT_EQ(m.LengthFrames, c.spec.Frames);
+  EXPECT_EQ(m.LengthFrames, c.format.Frames);
   Picture p;
   for (const std::int64_t i : c.seeks) {
     ASSERT_TRUE(m.Seek(i, 0)) << i;
@@ -156,31 +156,31 @@ TEST_P(CodecTable, DeliversTheDisplayFrameForEachIndex) {
   }
   // Past the end nothing changes; with wrap the index is taken modulo the length.
   const std::int64_t last = c.seeks.back();
-  EXPECT_FALSE(m.Seek(c.spec.Frames, 0));
+  EXPECT_FALSE(m.Seek(c.format.Frames, 0));
   EXPECT_EQ(m.HeldFrame(), last);
   ASSERT_TRUE(m.GrabFrame(p));
   EXPECT_TRUE(p.Pixels == ref.kept[last]);
-  ASSERT_TRUE(m.Seek(c.spec.Frames + c.seeks[1], 1));
+  ASSERT_TRUE(m.Seek(c.format.Frames + c.seeks[1], 1));
   ASSERT_TRUE(m.GrabFrame(p));
   EXPECT_TRUE(p.Pixels == ref.kept[c.seeks[1]]);
 }
 
 TEST_P(CodecTable, SequentialSeeksDecodeEachFrameOnceInDisplayOrder) {
   const CodecCase& c = GetParam();
-  if (!test::HasEncoder(c.spec.Codec)) GTEST_SKIP() << c.spec.Codec << " not in this FFmpeg";
-  const auto file = Fixtures::Get(std::string("codec_") + c.name, c.spec);
+  if (!test::HasEncoder(c.format.Codec)) GTEST_SKIP() << c.format.Codec << " not in this FFmpeg";
+  const auto file = Fixtures::Get(std::string("codec_") + c.name, c.format);
   ASSERT_FALSE(file.empty());
   StraightDecode ref;
   ASSERT_TRUE(DecodeStraight(file, {}, ref));
   MediaController m;
   ASSERT_TRUE(m.Open(file.string(), 320, 180));
   Picture p;
-  for (std::int64_t i = 0; i < c.spec.Frames; ++i) {
+  for (std::int64_t i = 0; i < c.format.Frames; ++i) {
     ASSERT_TRUE(m.Seek(i, 1)) << i;
     ASSERT_TRUE(m.GrabFrame(p));
     ASSERT_EQ(Hash(p.Pixels), ref.hashes[std::size_t(i)]) << "frame " << i;
   }
-  EXPECT_EQ(m.DecodedFrames(), c.spec.Frames);
+  EXPECT_EQ(m.DecodedFrames(), c.format.Frames);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, CodecTable, ::testing::ValuesIn(Cases()),

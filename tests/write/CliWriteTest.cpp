@@ -26,7 +26,6 @@ using test::Page;
 
 constexpr std::uint32_t kRows = (12 + 2 * 40 + 8) * 64;  // system area and 40 frames' cells
 constexpr int kClipChips[] = {0, 1};
-constexpr int kAllChips[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
 std::filesystem::path ClipFile() {
   test::AviSpec s;
@@ -73,15 +72,7 @@ class CliWriteTest : public ::testing::Test {
   }
   void TearDown() override { ::unsetenv("ORVANA_HOST_PORT"); }
 
-  std::unique_ptr<devsim::DeviceSimulator> Device() {
-    devsim::DeviceSimulatorOptions options;
-    options.replyPort = hostPort;
-    options.recordTraffic = false;
-    auto d = std::make_unique<devsim::DeviceSimulator>(options);
-    if (!d->start()) return nullptr;
-    test::SeedFormatted(*d, kAllChips);
-    return d;
-  }
+  std::unique_ptr<devsim::DeviceSimulator> Device() { return test::FormattedDevice(hostPort); }
 
   // Starts orvana-cli with the device at `device`; its output goes to log.
   void Start(Child& child, devsim::DeviceSimulator& device, const std::vector<std::string>& args) {

@@ -29,7 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::Page;
 
-constexpr int kAllChips[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 constexpr int kFrames = 4;                                           // of the source clip
 constexpr std::uint32_t kRows = (12 + 2 * (kFrames + 30) + 8) * 64;  // system area and frames
 constexpr std::uint64_t kLongQuiet = 1000;  // datagrams without page data: a directory load
@@ -99,15 +98,7 @@ class KillFixture : public ::testing::Test {
   void SetUp() override { ::setenv("ORVANA_HOST_PORT", std::to_string(hostPort_).c_str(), 1); }
   void TearDown() override { ::unsetenv("ORVANA_HOST_PORT"); }
 
-  std::unique_ptr<devsim::DeviceSimulator> Device() {
-    devsim::DeviceSimulatorOptions options;
-    options.replyPort = hostPort_;
-    options.recordTraffic = false;
-    auto d = std::make_unique<devsim::DeviceSimulator>(options);
-    if (!d->start()) return nullptr;
-    test::SeedFormatted(*d, kAllChips);
-    return d;
-  }
+  std::unique_ptr<devsim::DeviceSimulator> Device() { return test::FormattedDevice(hostPort_); }
 
   std::vector<std::string> WriteArgs(const char* channel) const {
     std::vector<std::string> args = {"write",     "--channel", channel,     "--number",     "2",

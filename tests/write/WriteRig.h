@@ -60,6 +60,19 @@ inline void SeedFormatted(devsim::DeviceSimulator& sim, std::span<const int> chi
       ASSERT_TRUE(sim.writePage(chip, row, rows[row].data()));
 }
 
+// A simulated device on loopback replying to `replyPort`, every chip formatted; null when it
+// could not start.
+inline std::unique_ptr<devsim::DeviceSimulator> FormattedDevice(std::uint16_t replyPort) {
+  devsim::DeviceSimulatorOptions options;
+  options.replyPort = replyPort;
+  options.recordTraffic = false;
+  auto d = std::make_unique<devsim::DeviceSimulator>(options);
+  if (!d->start()) return nullptr;
+  static constexpr int kAll[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  SeedFormatted(*d, kAll);
+  return d;
+}
+
 inline int safeWrite(const std::string& key) {
   return ProfileFile(paths::settingsFile(kMainIni)).readInt("Safe write", key, -1);
 }
