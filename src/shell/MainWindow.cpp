@@ -33,6 +33,7 @@
 #include "shell/TIPAddressForm.h"
 #include "store/ChannelView.h"
 #include "store/StoreStack.h"
+#include "view/ViewForm.h"
 
 namespace orvana {
 
@@ -631,8 +632,22 @@ void TClipTCPForm::View1Click() {
   ClipStore& store = stack_->store;
   const int n = view_->SelectedClipNumber();
   store.DisableControls();
-  if (n >= 0) store.ReadClipBack(n);
+  if (n >= 0) ViewClip(n);
   store.EnableControls();
+}
+
+void TClipTCPForm::ViewClip(int n) {
+  ClipStore& store = stack_->store;
+  if (!store.ReadClipBack(n)) return;
+  TViewForm::Services services;
+  services.op = &op_;
+  services.askSaveFile = [this] {
+    return op_.askSaveFile(QStringLiteral("AVI (*.avi)"), QStringLiteral("avi"));
+  };
+  TViewForm form(std::move(services), Channel() == 3, this);
+  form.Tag = store.CurrentChip * 256 + n;
+  form.setWindowTitle(QStringLiteral("Clip-%1  Chip-%2").arg(n + 1).arg(store.CurrentChip + 1));
+  form.exec();
 }
 
 void TClipTCPForm::Format0Click(bool quick) {

@@ -65,6 +65,7 @@ class TClipTCPForm : public QMainWindow, private OperatorSurface {
   void Exit1Click();
   void Deleteclip0Click();
   void View1Click();
+  void ViewClip(int n);
   void Format0Click(bool quick);
   void PaintBox1MouseDown(Qt::MouseButton button, QPoint at, QPoint global);
   void PaintBox1MouseMove(QPoint at);

@@ -138,6 +138,24 @@ QString WindowOperator::askOpenFile(const QString& folder) {
                                       QStringLiteral("AVI (*.avi)"));
 }
 
+QString WindowOperator::askSaveFile(const QString& filter, const QString& suffix) {
+  if (closing_) return {};
+  if (answers_ != nullptr) {
+    if (fileAnswers.empty()) return {};
+    QString file = toQt(fileAnswers.front());
+    fileAnswers.pop_front();
+    return file;
+  }
+  QFileDialog dialog(surface_.dialogParent());
+  dialog.setObjectName(QStringLiteral("SaveDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(filter);
+  dialog.setDefaultSuffix(suffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
+}
+
 void WindowOperator::beginClosing() {
   closing_ = true;
   // A question left open would keep the operation waiting for a person who has gone.

@@ -51,6 +51,10 @@ class WindowOperator : public Operator {
   // The file the operator picks in the open dialog; empty when cancelled. Scripted through
   // `fileAnswers` in tests.
   QString askOpenFile(const QString& folder);
+  // The file the operator names in a save dialog (with `suffix` added when none is typed, and
+  // a question before an existing file is replaced); empty when cancelled. Scripted through
+  // `fileAnswers` too.
+  QString askSaveFile(const QString& filter, const QString& suffix);
   std::deque<std::string> fileAnswers;
 
   // From here on no dialog is shown and questions answer No; an open dialog is closed.

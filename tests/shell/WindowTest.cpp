@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,6 +34,7 @@
 #include "store/ChannelView.h"
 #include "store/StoreStack.h"
 #include "support/TempHome.h"
+#include "view/ViewForm.h"
 #include "write/WriteRig.h"
 
 namespace orvana {
@@ -369,6 +371,53 @@ TEST_F(WindowTest, ClosingDuringAWriteStopsItAtASafePointAndShutsDown) {
   EXPECT_EQ(ini().readInt("Options", "WhatMedia", -1), 0);
   EXPECT_EQ(ini().readInt("Safe write", "Active", -1), 1);
   EXPECT_TRUE(std::filesystem::exists(paths::resumeFile()));
+}
+
+}  // namespace
+}  // namespace orvana
+
+namespace orvana {
+namespace {
+
+TEST_F(WindowTest, ViewReadsTheSelectedClipBackAndShowsItUntilClosed) {
+  ini().writeString("CurrDir", "ClipFile", ShortClip());
+  open();
+  WriteThroughButton("5", "Seen");
+  ASSERT_EQ(window_->view()->Timeline.count(), 1);
+  ClickStrip(Qt::LeftButton, 0);
+  const auto file = paths::workFolder() / "4.0";
+  bool seen = false;
+  // The view is modal: it is looked at and closed from the event loop it runs, once it shows
+  // (the read-back before it pumps events too).
+  QTimer poll;
+  int polls = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* form = window_->findChild<TViewForm*>();
+    if (++polls > 6000) poll.stop();
+    if (form == nullptr || !form->isVisible()) return;
+    poll.stop();
+    seen = true;
+    EXPECT_EQ(form->windowTitle(), "Clip-5  Chip-1");
+    EXPECT_TRUE(std::filesystem::exists(file));
+    auto* track = form->findChild<QSlider*>(QStringLiteral("TrackBar1"));
+    EXPECT_EQ(track->maximum(), store().ClipDirectory[4].FrameCount - 1);
+    EXPECT_TRUE(form->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))
+                    ->toPlainText()
+                    .endsWith(" - Seen"));
+    ClipPictures expected;
+    QImage frame;
+    EXPECT_TRUE(expected.Open(file, 0));
+    EXPECT_TRUE(expected.DecodeFrame(1, frame, nullptr));
+    track->setValue(1);
+    EXPECT_EQ(form->Picture(), ShownPicture(frame, QSize(960, 540)));
+    form->close();
+  });
+  poll.start(5);
+  find<QAction>("View1")->trigger();
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(answers_.messages, std::vector<std::string>{});
+  EXPECT_TRUE(find<QToolButton>("WriteButton")->isEnabled());
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// The view window on clip files in the work folder, as a real window on the offscreen platform.
+#include "view/ViewForm.h"
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QTest>
+
+#include <cstring>
+
+#include "common/Paths.h"
+#include "common/ScriptedOperator.h"
+#include "media/ClipFileFixture.h"
+#include "support/TempHome.h"
+
+namespace orvana {
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "view_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* instance = [] {
+    QApplication::setAttribute(Qt::AA_Use96Dpi);
+    return new QApplication(argc, argv);
+  }();
+  return *instance;
+}
+
+// Frame f of the fixture: stored row r of chip 0 steps up by f + 1 per byte code pair.
+void FillFrame(int f, std::uint8_t* frame) {
+  for (int r = 0; r < 1080; ++r) std::memset(test::StoredRow(frame, r) + 1, 0x33, 480);
+  for (int s = 0; s < 1920; ++s)
+    test::PutLeadSample(frame, s, static_cast<std::int16_t>(f * 100 + s));
+  // A frame-dependent row so that frames differ in the picture.
+  std::memset(test::StoredRow(frame, 10) + 1, 0, 480);
+  std::memset(test::StoredRow(frame, 10) + 1, 0x33, static_cast<std::size_t>(f + 1));
+}
+
+class ViewFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app();
+    std::filesystem::create_directories(paths::workFolder());
+  }
+  std::unique_ptr<TViewForm> Open(int chip, int slot, const test::ClipFileSpec& spec,
+                                  bool logo = false) {
+    EXPECT_TRUE(test::WriteClipFile(
+        paths::workFolder() / (std::to_string(slot) + "." + std::to_string(chip)), spec,
+        FillFrame));
+    TViewForm::Services services;
+    services.op = &answers_;
+    services.askSaveFile = [] { return QString(); };
+    auto form = std::make_unique<TViewForm>(std::move(services), logo, nullptr);
+    form->Tag = chip * 256 + slot;
+    form->show();
+    return form;
+  }
+  template <class T>
+  T* find(TViewForm& form, const char* name) {
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  test::TempHome home_;
+  ScriptedOperator answers_;
+};
+
+TEST_F(ViewFormTest, ShowsFramesOfTheClipFileAndDeletesItWhenClosed) {
+  test::ClipFileSpec spec;
+  spec.Slot = 4;
+  spec.Frames = 3;
+  spec.Comment = std::string(49, 'k');
+  auto form = Open(0, 4, spec);
+  const auto file = paths::workFolder() / "4.0";
+  EXPECT_EQ(form->ClipFilePath(), file);
+  EXPECT_EQ(find<QSlider>(*form, "TrackBar1")->maximum(), 2);
+  EXPECT_EQ(find<QPlainTextEdit>(*form, "Memo1")->toPlainText().toStdString(),
+            std::string(49, 'k'));
+  EXPECT_EQ(find<QWidget>(*form, "Image1")->size(), QSize(960, 540));
+
+  ClipPictures expected;
+  ASSERT_TRUE(expected.Open(file, 0));
+  QImage frame;
+  ASSERT_TRUE(expected.DecodeFrame(0, frame, nullptr));
+  EXPECT_EQ(form->Picture(), ShownPicture(frame, QSize(960, 540)));
+
+  find<QSlider>(*form, "TrackBar1")->setValue(2);
+  EXPECT_EQ(find<QLabel>(*form, "Label1")->text(), "2");
+  ASSERT_TRUE(expected.DecodeFrame(2, frame, nullptr));
+  EXPECT_EQ(form->Picture(), ShownPicture(frame, QSize(960, 540)));
+  EXPECT_EQ(form->Picture().pixel(900, 10) & 0xFFFFFF, 0x161616u);  // 16 + 6 steps of row 10
+
+  form->close();
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_TRUE(answers_.messages.empty());
+}
+
+TEST_F(ViewFormTest, LogoLayoutShowsTheTopLeftOfTheFrame) {
+  test::ClipFileSpec spec;
+  auto form = Open(1, 0, spec, true);
+  EXPECT_EQ(find<QWidget>(*form, "Image1")->size(), QSize(240, 240));
+  EXPECT_EQ(form->Picture().size(), QSize(240, 240));
+  // The rows rise from the colour start value (chip 1) one step per sample.
+  EXPECT_EQ(form->Picture().pixel(0, 0) & 0xFFFFFF, 0x818181u);
+  EXPECT_EQ(form->Picture().pixel(239, 0) & 0xFF, 255u);
+  // Window size follows the picture: 60 wider outside, the memo below the track bar.
+  EXPECT_EQ(find<QPlainTextEdit>(*form, "Memo1")->width(), 252);
+  form->close();
+}
+
+TEST_F(ViewFormTest, ADamagedClipFileShowsBlackWithAMessage) {
+  test::ClipFileSpec spec;
+  spec.Frames = 0;
+  auto form = Open(2, 7, spec);
+  ASSERT_EQ(answers_.messages.size(), 1u);
+  EXPECT_NE(answers_.messages[0].find("holds no frames"), std::string::npos);
+  EXPECT_EQ(find<QSlider>(*form, "TrackBar1")->maximum(), 0);
+  EXPECT_EQ(form->Picture().pixel(100, 100) & 0xFFFFFF, 0u);
+  EXPECT_FALSE(find<QMenu>(*form, "PopupMenu1")->actions().front()->isEnabled());
+  form->close();
+  EXPECT_FALSE(std::filesystem::exists(paths::workFolder() / "7.2"));
+}
+
+}  // namespace
+}  // namespace orvana
