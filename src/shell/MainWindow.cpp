@@ -639,6 +639,8 @@ void TClipTCPForm::View1Click() {
 void TClipTCPForm::ViewClip(int n) {
   ClipStore& store = stack_->store;
   if (!store.ReadClipBack(n)) return;
+  // The read-back is over: its Cancel offer and progress title go before the view opens.
+  store.EnableControls();
   TViewForm::Services services;
   services.op = &op_;
   services.askSaveFile = [this] {

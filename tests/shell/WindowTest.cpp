@@ -398,6 +398,9 @@ TEST_F(WindowTest, ViewReadsTheSelectedClipBackAndShowsItUntilClosed) {
     poll.stop();
     seen = true;
     EXPECT_EQ(form->windowTitle(), "Clip-5  Chip-1");
+    // The read-back's progress title and Cancel offer are gone once the view is up.
+    EXPECT_EQ(answers_.title, "Vennor");
+    EXPECT_FALSE(shown("CancelButton"));
     EXPECT_TRUE(std::filesystem::exists(file));
     auto* track = form->findChild<QSlider*>(QStringLiteral("TrackBar1"));
     EXPECT_EQ(track->maximum(), store().ClipDirectory[4].FrameCount - 1);
