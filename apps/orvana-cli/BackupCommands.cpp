@@ -7,6 +7,7 @@
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "StopSignals.h"
 #include "TerminalOperator.h"
 #include "store/ChipLayout.h"
 #include "store/ClipStore.h"
@@ -32,6 +33,7 @@ int backup(const Globals& g, const std::string& channelName, const std::string& 
   SystemAreaBackup b;
   b.Channel = channel;
   for (int chip : ChannelChips(channel)) {
+    if (StopRequested()) return 1;  // nothing written yet
     s.store.SelectChip(chip);
     if (!s.store.Connected()) {
       std::fprintf(stderr, "Chip %d: its directory could not be read; nothing was saved.\n", chip);
@@ -68,6 +70,12 @@ int restore(const Globals& g, const std::string& channelName, const std::string&
   ClipStore& store = s.store;
   FlashPort& flash = store.flash();
   for (std::size_t i = 0; i < b.Chips.size(); ++i) {
+    // Each chip's restore is whole; a stop comes between two of them.
+    if (StopRequested()) {
+      std::fprintf(stderr, "Stopped before chip %d; restore again to put back the rest.\n",
+                   b.Chips[i]);
+      return 1;
+    }
     // Selected without loading: a chip whose directory is lost must still be restorable.
     store.CurrentChip = b.Chips[i];
     flash.SetChipSelect(store.CurrentChip);

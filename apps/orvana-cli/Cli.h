@@ -26,5 +26,20 @@ void addMediaCommands(CLI::App& app, Globals& g, int& exitCode);
 void addWriteCommands(CLI::App& app, Globals& g, int& exitCode);
 void addDemoCommands(CLI::App& app, Globals& g, int& exitCode);
 void addBackupCommands(CLI::App& app, Globals& g, int& exitCode);
+// view, and export (whose --full mode is the full export below).
+void addViewCommands(CLI::App& app, Globals& g, int& exitCode);
+
+// The full export mode of `export` (FullExportCommand.cpp).
+struct FullExportRequest {
+  bool full = false;    // --full
+  std::string channel;  // --channel NAME
+  int number = 1;       // --number N
+  std::string file;     // -o FILE.avi
+  std::string codec;    // --codec ffv1|mjpeg|mpeg4, empty: ffv1
+};
+// Adds --channel and --full to the export command (which owns --number, -o and --codec).
+void addFullExportOptions(CLI::App& command, FullExportRequest& request);
+// Runs the full export: 0 done, 1 failed or stopped by a signal, 2 bad arguments.
+int runFullExport(const Globals& g, const FullExportRequest& request);
 
 }  // namespace orvana::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "StopSignals.h"
 #include "media/DemoClip.h"
 
 namespace orvana::cli {
@@ -58,6 +59,7 @@ int makeDemoClip(const DemoOptions& d, const std::vector<std::string>& extras) {
   if (const std::string bad = CheckDemoClipOptions(o); !bad.empty())
     throw CLI::ValidationError(bad, kUsage);
 
+  o.Stopped = [] { return StopRequested(); };
   std::string error;
   if (!WriteDemoClip(d.output, o, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());

@@ -2,10 +2,10 @@
 // Useful when something on a device looks wrong; every command selects the chip and brackets
 // its page operation with host access, as the store does.
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "Cli.h"
 #include "DeviceStack.h"
 #include "TerminalOperator.h"
+#include "common/AtomicFile.h"
 #include "flash/PageAccess.h"
 #include "flash/PageBuffer.h"
 #include "flash/ZT_FLASH.h"
@@ -75,14 +76,10 @@ int pageRead(const Globals& g, const PageOptions& o) {
   const std::size_t n = o.ecc ? kPayloadBytes : kPageBytes;
   if (o.file.empty()) {
     printHex(page.data(), n);
-  } else {
-    std::ofstream out(o.file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(page.data()), static_cast<std::streamsize>(n));
-    out.close();
-    if (!out) {
-      std::cerr << "Cannot write " << o.file << "." << std::endl;
-      return kFailed;
-    }
+  } else if (!WriteFileAtomically(o.file,
+                                  std::vector<std::uint8_t>(page.data(), page.data() + n))) {
+    std::cerr << "Cannot write " << o.file << "." << std::endl;
+    return kFailed;
   }
   if (o.ecc) std::cerr << "Corrected bits: " << s.flash.Corrections << std::endl;
   return kOk;
@@ -96,11 +93,14 @@ int pageWrite(const Globals& g, const PageOptions& o) {
     std::cerr << "Cannot open " << o.file << "." << std::endl;
     return kBadInput;
   }
-  const std::vector<char> data{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
   const std::size_t expected = o.ecc ? kPayloadBytes : kPageBytes;
+  // One byte more than a page tells a long file without reading all of it.
+  std::vector<char> data(expected + 1);
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  data.resize(static_cast<std::size_t>(in.gcount()));
   if (data.size() != expected) {
-    std::cerr << o.file << " holds " << data.size() << " bytes; expected " << expected << "."
+    std::cerr << o.file << (data.size() > expected ? " holds more than " : " holds ")
+              << std::min(data.size(), expected) << " bytes; expected " << expected << "."
               << std::endl;
     return kBadInput;
   }

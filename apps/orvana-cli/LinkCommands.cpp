@@ -124,7 +124,9 @@ void addLinkCommands(CLI::App& app, Globals& g, int& exitCode) {
   info->callback([&g, &exitCode, json] {
     const DeviceEndpoint ep = g.endpoint();
     TerminalOperator op(g.yes);
-    if (!ParseDottedIPv4(ep.address))
+    if (ep.address.empty())
+      op.message("No device address (give --device ADDR[:PORT]); nothing is sent.");
+    else if (!ParseDottedIPv4(ep.address))
       op.message("The device address \"" + ep.address +
                  "\" is not a dotted IPv4 address; nothing is sent.");
     const LinkInfo i = gatherInfo(ep, op);

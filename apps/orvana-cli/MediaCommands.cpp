@@ -1,9 +1,10 @@
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+#include <vector>
 
 #include "Cli.h"
 #include "TerminalOperator.h"
+#include "common/AtomicFile.h"
 #include "media/FrameBuilder.h"
 #include "media/SourceSelection.h"
 
@@ -56,9 +57,8 @@ int Encode(const EncodeOptions& o, bool assumeYes) {
   FrameBuffer buffer;
   FrameBuilder builder(sources);
   if (!builder.BuildFrame(buffer, o.chip, o.frame, pass)) return 1;
-  std::ofstream out(o.output, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize(kFramePages) * kPageSize);
-  if (!out) {
+  if (!WriteFileAtomically(o.output, std::vector<std::uint8_t>(
+                                         buffer.data(), buffer.data() + kFramePages * kPageSize))) {
     std::cerr << "Cannot write " << o.output << "\n";
     return 1;
   }

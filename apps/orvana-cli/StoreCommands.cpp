@@ -1,4 +1,6 @@
 // Clip store commands: list, map, delete, format, read and select on the device's chips.
+#include <QBuffer>
+#include <QByteArray>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -6,7 +8,9 @@
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "StopSignals.h"
 #include "TerminalOperator.h"
+#include "common/AtomicFile.h"
 #include "common/Text1252.h"
 #include "flash/PageAccess.h"
 #include "flash/ZT_FLASH.h"
@@ -32,9 +36,13 @@ class AnsweringOperator : public TerminalOperator {
   bool lastAnswer = false;
 };
 
-// One device stack for the life of a command.
+// One device stack for the life of a command. A stop signal cancels a read-back between pages;
+// delete and format finish what they began, so no chip of a channel is left out.
 struct StoreSession : WithOperator<AnsweringOperator>, DeviceStack {
-  explicit StoreSession(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op), view(store) {}
+  explicit StoreSession(const Globals& g) : WithOperator(g.yes), DeviceStack(g, op), view(store) {
+    op.watch(&store.Running);
+  }
+  ~StoreSession() { op.watch(nullptr); }
   // The strip and map a window would show; the map and the delete's selection come from it.
   ChannelView view;
 };
@@ -122,7 +130,10 @@ int listClips(const Globals& g, std::optional<int> chip, const std::string& chan
 int saveMap(const Globals& g, int chip, const std::string& file) {
   StoreSession s(g);
   if (!connectChip(s, chip)) return 1;
-  if (!s.view.MapImage.save(QString::fromStdString(file), "PNG")) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !s.view.MapImage.save(&buffer, "PNG") ||
+      !WriteFileAtomically(file, std::vector<std::uint8_t>(png.begin(), png.end()))) {
     std::fprintf(stderr, "Cannot write %s\n", file.c_str());
     return 1;
   }
@@ -171,7 +182,7 @@ int connectToClip(StoreSession& s, int chip, int number) {
 int readClip(const Globals& g, int chip, int number, const std::string& file) {
   StoreSession s(g);
   const int n = connectToClip(s, chip, number);
-  if (n < 0) return 1;
+  if (n < 0 || StopRequested()) return 1;
   s.store.DisableControls();
   const bool ok = s.store.ReadClipBack(n, file);
   s.store.EnableControls();

@@ -1,10 +1,12 @@
 #include "TerminalOperator.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
 
+#include "StopSignals.h"
 #include "common/Tick.h"
 
 namespace orvana::cli {
@@ -18,8 +20,27 @@ void TerminalOperator::message(const std::string& text) {
   std::cerr << text << std::endl;
 }
 
+bool TerminalOperator::readLine(std::string& line) {
+  // A blocking read would outlast Ctrl-C (it is restarted after the handler), so the terminal is
+  // watched in short waits that look at the flag in between.
+  while (std::cin.rdbuf()->in_avail() <= 0) {
+    if (StopRequested()) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&p, 1, 100) > 0) break;
+  }
+  return !StopRequested() && static_cast<bool>(std::getline(std::cin, line));
+}
+
+void TerminalOperator::processEvents() {
+  if (running_ != nullptr && StopRequested()) *running_ = false;
+}
+
 bool TerminalOperator::confirm(const std::string& text) {
   endBar();
+  if (StopRequested()) {
+    std::cerr << text << " [no: stopping]" << std::endl;
+    return false;
+  }
   if (assumeYes_) {
     std::cerr << text << " [yes]" << std::endl;
     return true;
@@ -30,19 +51,20 @@ bool TerminalOperator::confirm(const std::string& text) {
   }
   std::cerr << text << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
+  if (!readLine(answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
 bool TerminalOperator::prompt(const std::string& text, std::string& value) {
   endBar();
+  if (StopRequested()) return false;
   if (!::isatty(STDIN_FILENO)) {
     std::cerr << text << " [" << value << "]" << std::endl;
     return true;  // unattended: keep the prefill
   }
   std::cerr << text << " [" << value << "] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
+  if (!readLine(answer)) return false;
   if (!answer.empty()) value = answer;
   return true;
 }
@@ -50,11 +72,11 @@ bool TerminalOperator::prompt(const std::string& text, std::string& value) {
 int TerminalOperator::choose(const std::string& text, const std::vector<std::string>& options) {
   endBar();
   std::cerr << text << std::endl;
-  if (!::isatty(STDIN_FILENO)) return -1;
+  if (StopRequested() || !::isatty(STDIN_FILENO)) return -1;
   for (std::size_t i = 0; i < options.size(); ++i)
     std::cerr << "  " << (i + 1) << ") " << options[i] << std::endl;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return -1;
+  if (!readLine(answer)) return -1;
   try {
     int k = std::stoi(answer);
     if (k >= 1 && k <= static_cast<int>(options.size())) return k - 1;

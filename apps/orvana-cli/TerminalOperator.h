@@ -9,6 +9,8 @@ namespace orvana::cli {
 
 // The operator at a terminal: messages go to stderr, questions are answered by --yes or on
 // stdin, progress is a bar on stderr that also shows the status text (speed, remaining time).
+// Once a stop signal has come, every question is answered No and the event pump cancels the
+// running operation it watches, as a confirmed Cancel does.
 class TerminalOperator : public Operator {
  public:
   explicit TerminalOperator(bool assumeYes);
@@ -23,8 +25,11 @@ class TerminalOperator : public Operator {
   void setTitle(const std::string& text) override;
   void setCursor(Cursor) override {}
   void setControlsEnabled(bool enabled) override;
-  void processEvents() override {}
+  void processEvents() override;
   void requestTerminate() override { terminateRequested_ = true; }
+
+  // The running flag of the operation a stop signal cancels (the store's Running); null for none.
+  void watch(bool* running) { running_ = running; }
 
   bool terminateRequested() const { return terminateRequested_; }
   // Last messages shown, so a command can report what failed.
@@ -33,9 +38,12 @@ class TerminalOperator : public Operator {
  private:
   void drawBar(bool force);
   void endBar();
+  // One line from the terminal; false at its end or when a stop signal comes meanwhile.
+  bool readLine(std::string& line);
 
   bool assumeYes_;
   bool terminateRequested_ = false;
+  bool* running_ = nullptr;
   bool barShown_ = false;
   int max_ = 0;
   int pos_ = 0;

@@ -1,12 +1,11 @@
 // Write commands: write a clip into every chip of a channel, and continue an interrupted write.
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "StopSignals.h"
 #include "TerminalOperator.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -22,20 +21,15 @@ namespace orvana::cli {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void onInterrupt(int) {
-  gInterrupted = true;
-}
-
-// The terminal operator with the write's questions answered from the command line. Ctrl-C is
-// the Cancel button with its question already answered Yes: the frame in progress is placed and
-// the pass stops as a confirmed cancel does.
+// The terminal operator with the write's questions answered from the command line. A stop
+// signal is the Cancel button with its question already answered Yes: the frame in progress is
+// placed and the pass stops as a confirmed cancel does.
 class WriteOperator : public TerminalOperator {
  public:
   using TerminalOperator::TerminalOperator;
 
   bool prompt(const std::string& text, std::string& value) override {
+    if (StopRequested()) return false;
     if (text == "Enter media number (1.. 100)" && number) value = std::to_string(*number);
     if (text == "Enter comment:" && comment) value = *comment;
     std::fprintf(stderr, "%s %s\n", text.c_str(), value.c_str());
@@ -46,14 +40,10 @@ class WriteOperator : public TerminalOperator {
                  options[static_cast<std::size_t>(choice)].c_str());
     return choice;
   }
-  void processEvents() override {
-    if (gInterrupted && store != nullptr) store->Running = false;
-  }
 
   std::optional<int> number;
   std::optional<std::string> comment;
   int choice = 0;
-  ClipStore* store = nullptr;
 };
 
 struct WriteSession : WithOperator<WriteOperator>, DeviceStack {
@@ -62,11 +52,12 @@ struct WriteSession : WithOperator<WriteOperator>, DeviceStack {
         DeviceStack(g, op),
         selection(sources, op),
         writer(store, selection, sources, op) {
-    op.store = &store;
+    op.watch(&store.Running);
     sources.CreateSources();
     selection.IsConnected = [this] { return link.IsConnected(); };
     selection.Connect1ButtonClick = [this] { store.ConnectChannel(); };
   }
+  ~WriteSession() { op.watch(nullptr); }
 
   MediaSources sources;
   SourceSelection selection;
@@ -85,12 +76,11 @@ struct WriteOptions {
 };
 
 int finish(WriteSession& s) {
-  std::signal(SIGINT, SIG_DFL);
   if (s.writer.Completed) {
     std::fprintf(stderr, "Clip %d written.\n", s.store.ClipNumber + 1);
     return 0;
   }
-  return gInterrupted ? 130 : 1;
+  return 1;
 }
 
 int writeClip(const Globals& g, const WriteOptions& o) {
@@ -120,8 +110,7 @@ int writeClip(const Globals& g, const WriteOptions& o) {
     std::fprintf(stderr, "Not connected.\n");
     return 1;
   }
-  gInterrupted = false;
-  std::signal(SIGINT, onInterrupt);
+  if (StopRequested()) return 1;
   s.writer.WriteButtonClick();
   return finish(s);
 }
@@ -136,8 +125,7 @@ int continueWrite(const Globals& g, const WriteOptions& o) {
   s.writer.Timecode = o.timecode;
   s.writer.Overlap = o.overlap;
   s.selection.LoopChecked = o.loop && !o.noLoop;
-  gInterrupted = false;
-  std::signal(SIGINT, onInterrupt);
+  if (StopRequested()) return 1;
   s.writer.WriteButtonClick();
   return finish(s);
 }

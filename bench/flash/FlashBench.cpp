@@ -198,8 +198,8 @@ int main(int argc, char** argv) {
       std::printf("round %d: a page operation failed\n", round);
       return 1;
     }
-    // The read waits one calibrated pause for the chip to load the page, and no exchange covers
-    // it. A busy wait's length moves with the load on the machine, so it is timed in each round.
+    // The read waits one pause for the chip to load the page, and no exchange covers it. A
+    // loaded machine can stretch the pause, so it is timed in each round.
     const double tickUs = pauseMicros();
     // Rate ratio: pages per second achieved over pages per second at the bound.
     const double programRatio = bound.programUs / r.programUs;

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
       "(3) read-back, %d frames per round: %.1f us/page = %.1f MB/s, %.0f%% of the "
       "page-read bound, %.0f%% of the bare page reads\n",
       roundFrames, readUs, readMBs, 100.0 * readMBs / boundMBs, 100.0 * readMBs / bareMBs);
-  // Every page read waits one calibrated tick for the chip to load the page; no device can
+  // Every page read waits one tick for the chip to load the page; no device can
   // answer faster than that, so the bound with the pause is the one to reach.
   const double tickStart = bench::wallMicros();
   for (int i = 0; i < 2000; ++i) DelayTick();

@@ -305,8 +305,8 @@ struct Device {
 // since all of them receive on the same host port.
 struct Maintenance {
   explicit Maintenance(const Device& d) {
-    // The busy waits calibrated afresh, as every program start does (see windowRound).
-    ResetTimingTable(false);
+    // The timing table as a program start finds it (see windowRound).
+    ResetTimingTable();
     stack = std::make_unique<StoreStack>("127.0.0.1", d.port, op, d.hostPort);
   }
   ClipStore& store() { return stack->store; }
@@ -402,11 +402,9 @@ Round windowRound(TimedApplication& app, const Device& d, const std::string& cli
   ProfileFile ini(paths::settingsFile(kMainIni));
   ini.writeInt("Options", "WhatMedia", 0);
   ini.writeString("CurrDir", "ClipFile", clip);
-  // Every command-line round is a new program that calibrates its busy waits (the pauses
-  // between status polls) under the load of that moment; each window round does the same, as a
-  // window started then would, so one calibration made at a quiet or busy moment does not
-  // favour one side for the whole run.
-  ResetTimingTable(false);
+  // Every command-line round is a new program with the timing table as stored; each window round
+  // starts from the same table, as a window started then would.
+  ResetTimingTable();
   WindowAnswers answers;
   answers.number = std::to_string(number);
   answers.comment = "Window bench";

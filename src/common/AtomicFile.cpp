@@ -3,15 +3,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <string>
+
 namespace orvana {
 
 bool WriteFileAtomically(const std::filesystem::path& file,
                          const std::vector<std::uint8_t>& bytes) {
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-  std::filesystem::path temp = file;
-  temp += ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A temporary name of this call's own: two writers of one file never share a half-written one.
+  static std::atomic<unsigned> serial{0};
+  std::filesystem::path temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    temp = file;
+    temp += ".part-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
   bool ok = true;
   for (std::size_t done = 0; ok && done < bytes.size();) {

@@ -6,8 +6,9 @@
 
 namespace orvana {
 
-// Writes `bytes` beside `file`, syncs, and renames it into place (then syncs the folder): the
-// file is whole or not there at all, also across a crash or a power loss.
+// Writes `bytes` beside `file` under a temporary name of its own, syncs, and renames it into place
+// (then syncs the folder): the file is whole or not there at all, also across a crash or a power
+// loss.
 bool WriteFileAtomically(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
 
 // FNV-1a, 64 bits: a checksum that tells a file cut short or altered.

@@ -21,7 +21,8 @@ std::optional<std::uint16_t> parsePort(const std::string& text) {
 
 std::string ReadDeviceAddress() {
   ProfileFile ini(paths::settingsFile(kAddressIni));
-  return ini.readString("IP Address", "Addr", kDefaultDeviceAddress);
+  const std::string address = ini.readString("IP Address", "Addr", kDefaultDeviceAddress);
+  return ini.problem().empty() ? address : std::string();
 }
 
 std::optional<DeviceEndpoint> parseDeviceSpec(const std::string& text) {

@@ -18,7 +18,9 @@ struct DeviceEndpoint {
   std::uint16_t hostPort = kDevicePort;  // local port the replies arrive on
 };
 
-// "Addr" of section "IP Address" in itf_ip.ini, unchanged (no validation), or the default.
+// "Addr" of section "IP Address" in itf_ip.ini, unchanged (no validation), or the default when
+// there is no such file or key. A file that is there but cannot be read (reported on stderr)
+// gives no address at all: the device it named is not to be swapped for the built-in one.
 std::string ReadDeviceAddress();
 
 // "ADDR" or "ADDR:PORT"; nullopt when the text is not of that form.

@@ -269,6 +269,22 @@ void DeviceSimulator::decideFaults(Outgoing& out) {
   }
 }
 
+std::size_t DeviceSimulator::handleDatagram(const std::uint8_t* packet, std::size_t size,
+                                            std::uint8_t* reply) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!storeOpen_) {
+      if (!options_.store.empty() && !store_.openFolder(options_.store, error_)) return 0;
+      storeOpen_ = true;
+    }
+  }
+  Outgoing out{};
+  handle(packet, size, out);
+  if (out.copies == 0 || out.size == 0) return 0;
+  std::memcpy(reply, out.bytes.data(), out.size);
+  return out.size;
+}
+
 void DeviceSimulator::handle(const std::uint8_t* packet, std::size_t size, Outgoing& out) {
   std::lock_guard lock(mutex_);
   out.copies = 0;

@@ -93,6 +93,12 @@ class DeviceSimulator {
   std::uint8_t selectedBoard() const;
   std::uint8_t lastSequence() const;
 
+  // Carries out one datagram as the server does when it arrives, without the network: the reply
+  // (at most kMaxDatagram bytes) goes to `reply`; returns its size, 0 when there is none (or the
+  // fault plan drops it). Opens the store first if need be. Lets a fuzzer reach the request
+  // parsing directly.
+  std::size_t handleDatagram(const std::uint8_t* packet, std::size_t size, std::uint8_t* reply);
+
   std::vector<std::vector<std::uint8_t>> traffic() const;
   void clearTraffic();
   void setRecordTraffic(bool on);

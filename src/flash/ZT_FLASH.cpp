@@ -74,9 +74,33 @@ bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle) 
   return true;
 }
 
+bool ZT_FLASH::readRawPage(std::uint8_t* page, std::uint32_t row) {
+  // No code tells a late reply standing in for a piece of a raw page (a thumbnail), so once the
+  // link has resent requests, during this transfer or lately, a transfer counts only when the
+  // next one gives the same bytes.
+  PageBuffer candidate{};
+  bool haveCandidate = false;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    const std::int32_t before = link_.ReadResends;
+    if (before != resendsSeen_) lastResendAt_ = tickCount();
+    const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
+    if (!transferPage(page, row, attempt > 0)) return false;
+    resendsSeen_ = link_.ReadResends;
+    if (resendsSeen_ != before) lastResendAt_ = tickCount();
+    if (haveCandidate ? std::memcmp(candidate.data(), page, kPageBytes) == 0
+                      : settled && resendsSeen_ == before)
+      return true;
+    std::memcpy(candidate.data(), page, kPageBytes);
+    haveCandidate = true;
+    ++RejectedReads;
+  }
+  std::memset(page, 0, kPageBytes);
+  return false;
+}
+
 bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   if (row > kLastRow) return false;
-  if (ecc != 1) return transferPage(page, row, false);
+  if (ecc != 1) return readRawPage(page, row);
   // A reply of the right length and code is taken whatever it carries, so a late or repeated
   // reply can stand in for a piece of this page. Mostly the code tells: such a page decodes with
   // far more corrections than a real page has, or with groups no single bit explains. The page

@@ -48,7 +48,8 @@ class ZT_FLASH {
   // last page are refused without traffic. With ecc == 1 a page that does not decode plausibly
   // (see HammingCode::IsPlausible), or that is not confirmed by a second equal transfer once a
   // transfer was rejected or the link resent requests lately, is read again, up to kReadAttempts
-  // transfers in all; if none is accepted, the read fails and the buffer is cleared.
+  // transfers in all; if none is accepted, the read fails and the buffer is cleared. A raw page
+  // (ecc 0) read while the link resent requests lately counts once two transfers agree.
   bool ReadPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool EraseBlock(std::uint32_t row);
@@ -58,7 +59,8 @@ class ZT_FLASH {
 
   // Bits corrected by the page ECC in the pages handed on; only grows.
   std::uint32_t Corrections = 0;
-  // Page transfers the ECC found implausible and read again (or failed); only grows.
+  // Page transfers not taken (the ECC found them implausible, or they awaited a second equal
+  // transfer) and read again (or failed); only grows.
   std::uint32_t RejectedReads = 0;
 
   FlashControl& control() { return control_; }
@@ -69,6 +71,7 @@ class ZT_FLASH {
   void addRow(std::uint32_t row);
   // The read list and the eight data reads, without decoding.
   bool transferPage(std::uint8_t* page, std::uint32_t row, bool settle);
+  bool readRawPage(std::uint8_t* page, std::uint32_t row);
   bool sendControl();
   bool pollReady(int limit);
 

@@ -69,6 +69,25 @@ ParameterBlock RegisterBlock(std::uint16_t offset) {
   return b;
 }
 
+bool IsAcknowledgement(const std::uint8_t* reply, int got, std::uint8_t code) {
+  return got == 4 && reply[0] == code;
+}
+
+int PollReplyVerdict(const std::uint8_t* reply, int got, std::uint8_t sequence) {
+  if (got != 5 || reply[0] != kCmdPoll) return -1;
+  return reply[4] == sequence ? 1 : 0;
+}
+
+bool TakeReadReply(const std::uint8_t* reply, int got, std::uint8_t code, std::uint8_t* destination,
+                   int n) {
+  if (n <= 0) return false;
+  const int offset = 12 + ReplyOffset(code);
+  const int r = n + offset;
+  if (r > kPacketSize || got != r || reply[0] != code) return false;
+  std::memcpy(destination, reply + offset, static_cast<std::size_t>(n));
+  return true;
+}
+
 BoardTableArray DefaultBoardTable() {
   BoardTableArray table{};
   for (auto& e : table) {
@@ -96,8 +115,6 @@ ITF_ZT::ITF_ZT(const std::string& address, std::uint16_t port, Operator& op, std
     t.halved = true;
   }
   t.link = this;
-  // Measured once per process: a second link (tests) keeps the first measurement.
-  if (t.UnitsPerMs == 0) CalibrateDelay();
 
   sender_ = std::make_unique<TClientUDPSocket>(address, port);
   receiver_ = std::make_unique<TServerUDPSocket>(hostPort, op_);
@@ -187,8 +204,7 @@ bool ITF_ZT::WriteCommand(std::uint8_t code, const ParameterBlock* block,
       std::memset(buffer + 12, 0, static_cast<std::size_t>(n));
     sender_->Send(buffer, n + 12);
 
-    const int got = receiver_->Receive(buffer);
-    if (got == 4 && buffer[0] == code) return true;
+    if (IsAcknowledgement(buffer, receiver_->Receive(buffer), code)) return true;
     const int poll = Poll();
     if (poll < 0) break;
     if (poll == 1) return true;
@@ -208,14 +224,9 @@ int ITF_ZT::Poll() {
     // A queued poll reply is stale: it may predate the write being resolved.
     receiver_->ForgetEarlierReplies();
     sender_->Send(kPoll, 4);
-    const int got = receiver_->Receive(buffer);
-    if (got == 5 && buffer[0] == kCmdPoll) {
-      if (buffer[4] == Sequence) {
-        ++PollConfirms;
-        return 1;
-      }
-      return 0;
-    }
+    const int verdict = PollReplyVerdict(buffer, receiver_->Receive(buffer), Sequence);
+    if (verdict == 1) ++PollConfirms;
+    if (verdict >= 0) return verdict;
     DelayMs(10);
   }
   return -1;
@@ -240,11 +251,7 @@ bool ITF_ZT::ReadCommand(std::uint8_t code, std::uint8_t* destination, int n) {
     if (!first) ++ReadResends;
     first = false;
     sender_->Send(request, 4);
-    const int got = receiver_->Receive(buffer);
-    if (got == r && buffer[0] == code) {
-      std::memcpy(destination, buffer + offset, static_cast<std::size_t>(n));
-      return true;
-    }
+    if (TakeReadReply(buffer, receiver_->Receive(buffer), code, destination, n)) return true;
     DelayMs(10);
     if (tickCount() - t0 >= TimingTable().ReadWindow) break;
   }

@@ -44,6 +44,18 @@ int ReplyOffset(std::uint8_t code);
 // Block for a register access (command 130) at `offset`; the link fills in the board bytes.
 ParameterBlock RegisterBlock(std::uint16_t offset);
 
+// How the link reads a datagram of `got` bytes (got <= 0: nothing came) that arrived while a
+// command was outstanding; apart from the sockets so that it can be checked on its own.
+// A write's acknowledgement: 4 bytes, starting with the write's code.
+bool IsAcknowledgement(const std::uint8_t* reply, int got, std::uint8_t code);
+// A poll reply (5 bytes, code 255): 1 when it names `sequence` as the last write the device
+// took, 0 when it names another; -1 when the datagram is no poll reply.
+int PollReplyVerdict(const std::uint8_t* reply, int got, std::uint8_t sequence);
+// The reply to a read of n data bytes of `code`: exactly n + 12 + ReplyOffset(code) bytes (at
+// most kPacketSize), starting with the code. Its data go to destination; false for anything else.
+bool TakeReadReply(const std::uint8_t* reply, int got, std::uint8_t code, std::uint8_t* destination,
+                   int n);
+
 struct BoardEntry {
   char name[30] = {};
   std::int32_t id = 0;

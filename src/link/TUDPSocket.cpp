@@ -1,6 +1,7 @@
 #include "link/TUDPSocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -16,6 +18,37 @@
 #include "link/TimingTable.h"
 
 namespace orvana {
+namespace {
+
+// A copy of a datagram socket that the parent process already bound to `port` and named in
+// ORVANA_HOST_SOCKETS (descriptors separated by commas), or -1. A test rig binds port 0 and hands
+// the socket down, so no other program can take the port between choosing it and binding it.
+int inheritedSocket(std::uint16_t port) {
+  const char* list = std::getenv("ORVANA_HOST_SOCKETS");
+  if (list == nullptr || port == 0) return -1;
+  for (const char* p = list; *p != '\0';) {
+    char* end = nullptr;
+    const long fd = std::strtol(p, &end, 10);
+    const bool number = end != p && (*end == ',' || *end == '\0');
+    const char* comma = std::strchr(p, ',');
+    p = comma != nullptr ? comma + 1 : p + std::strlen(p);
+    if (!number || fd < 0 || fd > INT_MAX) continue;
+    int type = 0;
+    socklen_t typeLength = sizeof type;
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    const int candidate = static_cast<int>(fd);
+    if (::getsockopt(candidate, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+        type != SOCK_DGRAM ||
+        ::getsockname(candidate, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+        bound.sin_family != AF_INET || ntohs(bound.sin_port) != port)
+      continue;
+    return ::fcntl(candidate, F_DUPFD_CLOEXEC, 0);
+  }
+  return -1;
+}
+
+}  // namespace
 
 std::optional<in_addr> ParseDottedIPv4(const std::string& text) {
   in_addr a{};
@@ -35,7 +68,8 @@ TUDPSocket::~TUDPSocket() {
 
 void TUDPSocket::Close() {
   if (handle < 0) return;
-  ::shutdown(handle, SHUT_RDWR);
+  // A shutdown would reach every holder of an inherited socket, not just this copy.
+  if (!inherited_) ::shutdown(handle, SHUT_RDWR);
   ::close(handle);
   handle = -1;
 }
@@ -119,8 +153,13 @@ TServerUDPSocket::TServerUDPSocket(std::uint16_t port, Operator& op) : TUDPSocke
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
   if (handle < 0) return;
-  if (::bind(handle, reinterpret_cast<const sockaddr*>(&address),
-             static_cast<socklen_t>(addressLength)) != 0) {
+  if (const int inherited = inheritedSocket(port); inherited >= 0) {
+    ::close(handle);
+    handle = inherited;
+    inherited_ = true;
+    (void)::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) | O_NONBLOCK);
+  } else if (::bind(handle, reinterpret_cast<const sockaddr*>(&address),
+                    static_cast<socklen_t>(addressLength)) != 0) {
     op.message("Can't bind to the socket.");
     Close();
     return;

@@ -54,6 +54,7 @@ class TUDPSocket {
   sockaddr_in address{};
   Role role_;
   std::int32_t addressLength = sizeof(sockaddr_in);
+  bool inherited_ = false;  // a copy of a socket the parent process holds too
 
  protected:
   int pendingBytes() const;
@@ -78,7 +79,8 @@ class TClientUDPSocket : public TUDPSocket {
 
 class TServerUDPSocket : public TUDPSocket {
  public:
-  // Binds 0.0.0.0:port; on failure tells the operator and stays closed.
+  // Binds 0.0.0.0:port; on failure tells the operator and stays closed. A socket already bound
+  // to that port and inherited through ORVANA_HOST_SOCKETS is used instead (test rigs).
   TServerUDPSocket(std::uint16_t port, Operator& op);
 
   // Only datagrams from this address count as replies; others are dropped unseen.

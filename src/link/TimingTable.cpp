@@ -1,14 +1,23 @@
 #include "link/TimingTable.h"
 
-#include "common/Tick.h"
+#include <chrono>
+#include <thread>
 
 namespace orvana {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 TimingTableData gTable;
 
-void runUnits(std::int64_t units) {
-  for (std::int64_t i = 0; i < units; ++i) DelayUnit();
+// A sleep may overrun by the scheduler's slack but never ends early; what is left after it is
+// spun out on the clock, so a short pause stays short and a long one costs no processor.
+void waitUntil(Clock::time_point deadline) {
+  constexpr auto kSpinPart = std::chrono::microseconds(200);
+  const auto now = Clock::now();
+  if (deadline - now > kSpinPart) std::this_thread::sleep_for(deadline - now - kSpinPart);
+  while (Clock::now() < deadline) {
+  }
 }
 
 }  // namespace
@@ -17,36 +26,17 @@ TimingTableData& TimingTable() {
   return gTable;
 }
 
-void ResetTimingTable(bool keepCalibration) {
-  std::int32_t units = gTable.UnitsPerMs;
+void ResetTimingTable() {
   gTable = TimingTableData{};
-  if (keepCalibration) gTable.UnitsPerMs = units;
-}
-
-// Not inlined, so that calibration and the delays run the very same code.
-__attribute__((noinline)) void DelayUnit() {
-  // volatile keeps every iteration a real memory access.
-  volatile std::int32_t counter = 0;
-  while (counter < 5000) counter = counter + 1;
-}
-
-void CalibrateDelay() {
-  // Counted locally so that a second calibration measures afresh instead of adding to the first.
-  std::int64_t units = 0;
-  std::uint32_t t0 = tickCount();
-  while (tickCount() - t0 < 500u) {
-    DelayUnit();
-    ++units;
-  }
-  gTable.UnitsPerMs = static_cast<std::int32_t>(units / 500 + 50);
 }
 
 void DelayTick() {
-  runUnits(gTable.UnitsPerMs / 10);
+  waitUntil(Clock::now() + std::chrono::microseconds(100));
 }
 
 void DelayMs(int n) {
-  for (int i = 0; i < n; ++i) runUnits(gTable.UnitsPerMs);
+  if (n <= 0) return;
+  waitUntil(Clock::now() + std::chrono::milliseconds(n));
 }
 
 }  // namespace orvana

@@ -1,6 +1,6 @@
 #pragma once
 
-// Process-wide protocol timing and the calibrated busy waits.
+// Process-wide protocol timing and the short pauses the device needs between exchanges.
 
 #include <cstdint>
 
@@ -14,7 +14,6 @@ struct TimingTableData {
   std::int32_t WriteAttempts = 4;   // sends
   std::uint32_t ReadWindow = 1000;  // ms
   ITF_ZT* link = nullptr;           // the one device link of this run
-  std::int32_t UnitsPerMs = 0;      // delay units per millisecond, set by CalibrateDelay
   // Set once the first four entries have been halved, so that a process that builds several
   // links (tests, benchmarks) does not halve them again.
   bool halved = false;
@@ -25,16 +24,14 @@ struct TimingTableData {
 TimingTableData& TimingTable();
 
 // Puts the first four entries and the link back to their stored values (tests that change them
-// use this); the calibration is kept unless asked otherwise.
-void ResetTimingTable(bool keepCalibration = true);
+// use this).
+void ResetTimingTable();
 
-// One unit of busy waiting: an empty loop the optimiser may not remove.
-void DelayUnit();
-// Counts units for 500 ms and sets UnitsPerMs to the rate plus a margin of 50.
-void CalibrateDelay();
-// About 0.1 ms (UnitsPerMs / 10 units).
+// Pauses measured on the monotonic clock, so that neither the load of the machine nor its clock
+// rate changes them. Neither ever returns early.
+// About 0.1 ms: long enough for a chip to load a page or move on in a status poll.
 void DelayTick();
-// About n ms, busy.
+// About n ms; the bulk is slept.
 void DelayMs(int n);
 
 }  // namespace orvana

@@ -216,6 +216,8 @@ struct Writer {
     std::vector<std::uint32_t> rgb(std::size_t(o.Width) * std::size_t(o.Height));
     const double amplitude = 32767.0 * std::pow(10.0, o.ToneDbfs / 20.0);
     for (int f = 0; f < o.Frames; ++f) {
+      if (o.Stopped && o.Stopped())
+        return Fail("Stopped before the clip was complete; no file is left");
       DrawDemoFrame(f, o.Width, o.Height, rgb.data());
       if (!WritePicture(f, rgb, o.Width, o.Height) || !WriteSound(f, amplitude, o.ToneHz))
         return false;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace orvana {
@@ -26,6 +27,8 @@ struct DemoClipOptions {
   DemoVideoCodec Codec = DemoVideoCodec::Mjpeg;
   double ToneHz = 1000.0;
   double ToneDbfs = -18.0;  // peak level of the sine, same on both channels
+  // Asked before every frame; true stops the write as a failure that leaves no file.
+  std::function<bool()> Stopped;
 };
 
 // Frame `index` of the demo picture as 0x00RRGGBB words, `width` per row without padding: seven

@@ -567,8 +567,10 @@ bool MediaController::ReadAudioFormat() {
   AudioFormat = f;
   HasAudio = 1;
 
-  // Sound is handed out as the file stores it, so only plain PCM is read.
-  if (IsRawPcm(par->codec_id) && f.BlockAlign > 0 && f.SamplesPerSec > 0 && !m.afmt) {
+  // Sound is handed out as the file stores it, so only plain PCM is read; the buffers are sized
+  // from rate and block alignment, so those must be within what real files use.
+  if (IsRawPcm(par->codec_id) && f.BlockAlign > 0 && f.BlockAlign <= kMaxAudioBlockAlign &&
+      f.SamplesPerSec > 0 && f.SamplesPerSec <= kMaxAudioRate && !m.afmt) {
     m.afmt = OpenAvi(m.fmt->url != nullptr ? m.fmt->url : "");
     if (m.afmt && unsigned(a) < m.afmt->nb_streams) {
       for (unsigned i = 0; i < m.afmt->nb_streams; ++i) {

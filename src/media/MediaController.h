@@ -28,6 +28,10 @@ PreviewRect PreviewGeometry(int panelWidth, int panelHeight, int width, int heig
 // Limits beyond which a file is treated as unopenable rather than decoded.
 inline constexpr int kMaxSourceDimension = 8192;
 inline constexpr std::int64_t kMaxSourceFrames = 0x7FFFFFFF;
+// Sound beyond these is not read (its format is still reported): a frame's share of it would
+// take more memory than any real file needs, whatever the header claims.
+inline constexpr std::uint32_t kMaxAudioRate = 384000;
+inline constexpr std::uint16_t kMaxAudioBlockAlign = 64;
 
 // One AVI source: opens the file, reports its size, length and sound, and positions itself on a
 // frame by index, holding that frame's picture and sound until the next successful seek.

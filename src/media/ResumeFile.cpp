@@ -1,7 +1,10 @@
 #include "media/ResumeFile.h"
 
 #include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <system_error>
 
 #include "common/Paths.h"
@@ -24,10 +27,19 @@ bool ResumeFile::IsFrameOnFlash(int channel, int chip, int i) const {
 
 void ResumeFile::NoteFrameOnFlash(int channel, int chip, int i) const {
   if (i % 2 == 0) return;
-  std::filesystem::path temp = path_;
-  temp += ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "w");
-  if (f == nullptr) return;
+  // A name of its own (created exclusively), so that two programs noting at once never write
+  // into one temporary file and rename each other's half-written line into place.
+  std::string name = path_.string() + ".XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return;
+  const std::filesystem::path temp = name;
+  std::FILE* f = ::fdopen(fd, "w");
+  if (f == nullptr) {
+    ::close(fd);
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    return;
+  }
   const bool ok = std::fprintf(f, "%d %d %d\n", channel, chip, i) > 0 && std::fflush(f) == 0 &&
                   ::fsync(::fileno(f)) == 0;
   std::fclose(f);

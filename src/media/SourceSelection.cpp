@@ -23,6 +23,8 @@ bool CheckAudio(const MediaController& source, Operator& op) {
     problem = "AUDIO: Incorrect audio channels, must be 2.";
   } else if (f.SamplesPerSec != 48000) {
     problem = "AUDIO: Incorrect audio rate, must be 48000 hz.";
+  } else if (f.BlockAlign != 4) {
+    problem = "AUDIO: Incorrect block alignment, must be 4 bytes.";
   }
   if (problem == nullptr) return true;
   op.message(problem);

@@ -127,16 +127,29 @@ bool WriteProcess::SourcesPresent() {
   return true;
 }
 
+// A source may be up to 2^31 frames long; refused here, before a question is asked or a page
+// written, it also keeps the frame arithmetic of the pass far from overflowing.
+bool WriteProcess::FitsOnChip(int kind) {
+  const bool hold = (kind == 0 && !selection_.LoopChecked) || kind == 1;
+  const std::int64_t frames = selection_.FramesToWrite;
+  const std::int64_t total = frames + (hold ? kHoldFrames : 0);
+  if (total <= kChipFrames) return true;
+  op_.message("The clip is too long: " + std::to_string(frames) + " frames" +
+              (hold ? " and " + std::to_string(kHoldFrames) + " hold frames" : std::string()) +
+              ", but a chip holds at most " + std::to_string(kChipFrames) + " frames.");
+  return false;
+}
+
 void WriteProcess::WriteChannel() {
   Completed = false;
   store_.Channel = selection_.Channel;
   store_.DisableControls();
-  if (!SourcesPresent()) {
+  const auto chips = ChannelChips(store_.Channel);
+  const int kind = ChannelKind(store_.Channel);
+  if (!FitsOnChip(kind) || !SourcesPresent()) {
     store_.EnableControls();
     return;
   }
-  const auto chips = ChannelChips(store_.Channel);
-  const int kind = ChannelKind(store_.Channel);
   bool allRan = true;
   for (std::size_t c = 0; c < chips.size(); ++c) {
     store_.SelectChip(chips[c]);
@@ -192,6 +205,7 @@ bool WriteProcess::WriteChip(int k, int n) {
     op_.message("Invalid clip.");
     return false;
   }
+  if (!FitsOnChip(k)) return false;
   // A continued pass of the interrupted chip keeps the comment it began with; the passes after
   // it store what an uninterrupted write would have stored there.
   std::string comment;

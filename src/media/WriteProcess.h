@@ -83,6 +83,8 @@ class WriteProcess {
 
  private:
   bool SourcesPresent();
+  // False, once the operator has been told, when the pass would not fit into an empty chip.
+  bool FitsOnChip(int kind);
   std::string TodayText() const;
   void SetStatus0(const std::string& text);
 

@@ -24,6 +24,7 @@
 
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "media/FullExport.h"
 #include "media/WriteProcess.h"
 #include "shell/ChannelMapBox.h"
 #include "shell/MainMenu.h"
@@ -645,6 +646,11 @@ void TClipTCPForm::ViewClip(int n) {
   services.op = &op_;
   services.askSaveFile = [this] {
     return op_.askSaveFile(QStringLiteral("AVI (*.avi)"), QStringLiteral("avi"));
+  };
+  // The full-colour recovery reads every chip of the channel back, the shown one included.
+  services.saveFull = [this, n](const QString& target, Operator& op) {
+    FullExport full(stack_->store, op);
+    return full.Export(Channel(), n, target.toStdString());
   };
   TViewForm form(std::move(services), Channel() == 3, this);
   form.Tag = store.CurrentChip * 256 + n;

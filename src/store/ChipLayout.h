@@ -41,6 +41,10 @@ inline constexpr std::size_t kThumbRowBytes = kThumbWidth * 2;
 inline constexpr int kFramePages = 73;  // lead page + 72 picture pages
 inline constexpr int kPicturePages = 72;
 inline constexpr int kFrameCells = 2;
+// Frames one chip holds at most, hold frames included: every frame takes two cells of its own.
+inline constexpr int kChipFrames = (kCellCount - kSystemCells) / kFrameCells;
+// The first page a frame can start on; below it lies the system area.
+inline constexpr std::uint32_t kFirstDataPage = kSystemCells * kPagesPerCell;
 inline constexpr int kHoldFrames = 30;
 
 inline constexpr std::size_t kPageLinkOffset = 7220;

@@ -1,6 +1,9 @@
 // Read-back of one clip into a clip file, streamed page by page to a temporary file beside the
 // target so memory stays at two small buffers however long the clip is, and a failed or
 // cancelled read leaves no clip file behind.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -18,6 +21,21 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The clip file must be on the disk before its name says it is complete.
+bool syncAndClose(FilePtr& file) {
+  bool ok = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
+  ok = std::fclose(file.release()) == 0 && ok;
+  return ok;
+}
+
+void syncFolder(const std::filesystem::path& path) {
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
 
 }  // namespace
 
@@ -67,8 +85,9 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
 
   // Pages come as the ECC read returns them: payload, then zeros where the check bytes were.
   auto readPage = [&](std::uint8_t* page, std::uint32_t row) {
-    if (row >= kPageLimit) {
-      // A link off the chip can only come from a damaged chain; treat it as an unreadable page.
+    if (row < kFirstDataPage || row >= kPageLimit) {
+      // A link into the system area or off the chip can only come from a damaged chain; treat it
+      // as an unreadable page.
       op_.setCursor(Operator::Cursor::Arrow);
       op_.message("Read error. Try again.");
       return false;
@@ -122,11 +141,11 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
   flash_.EndFlashAccess();
   flash_.SelectClip(CurrentChip, n);
 
-  if (std::fflush(file.get()) != 0) return cannotWrite();
-  if (std::fclose(file.release()) != 0) return cannotWrite();
+  if (!syncAndClose(file)) return cannotWrite();
   std::error_code ec;
   std::filesystem::rename(temp, path, ec);
   if (ec) return cannotWrite();
+  syncFolder(path);
   op_.setCursor(Operator::Cursor::Arrow);
   return true;
 }

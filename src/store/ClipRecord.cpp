@@ -35,7 +35,8 @@ ClipRecord ClipRecord::unpack(const std::uint8_t* in) {
 }
 
 bool ClipRecord::isValid() const {
-  return StartPage >= 1 && StartPage < kPageLimit && Width == 1920 && Height == 1080;
+  return StartPage >= 1 && StartPage < kPageLimit && Width == 1920 && Height == 1080 &&
+         FrameCount <= kChipFrames;
 }
 
 std::string ClipRecord::commentText() const {

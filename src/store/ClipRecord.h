@@ -30,7 +30,9 @@ struct ClipRecord {
   void pack(std::uint8_t* out) const;
   static ClipRecord unpack(const std::uint8_t* in);
 
-  // StartPage on the chip (1..0xFFFFF) and the one picture size the device plays.
+  // StartPage on the chip (1..0xFFFFF), the one picture size the device plays and no more frames
+  // than a chip holds: a record claiming more is damaged, and following it would read the chain
+  // round and round.
   bool isValid() const;
   // The comment up to its first zero byte and never beyond 49 bytes (8-bit text as stored).
   std::string commentText() const;

@@ -7,11 +7,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
 
 #include "common/Operator.h"
 #include "common/Paths.h"
 #include "common/Text1252.h"
+#include "media/ClipExport.h"
 #include "view/ViewPicture.h"
 
 namespace orvana {
@@ -170,8 +172,11 @@ void TViewForm::showPicture(const QImage& shown) {
 }
 
 void TViewForm::done(int result) {
-  // An export pumps events; closing meanwhile waits for it to end.
-  if (exporting_) return;
+  // An export pumps events; closing meanwhile stops it at its next frame.
+  if (exporting_) {
+    closeAsked_ = true;
+    return;
+  }
   FormClose();
   QDialog::done(result);
 }
@@ -187,7 +192,32 @@ void TViewForm::FormClose() {
 }
 
 void TViewForm::CreateAVI1Click() {
-  // Filled in with the export.
+  if (!clip_.IsOpen() || exporting_ || !services_.askSaveFile || !services_.op) return;
+  const QString target = services_.askSaveFile();
+  if (target.isEmpty()) return;
+  exporting_ = true;
+  ViewOperator op(*services_.op, ProgressBar1);
+  ClipExportOptions options;
+  options.Shown = pictureSize_;
+  options.WorkFolder = paths::workFolder();
+  options.Target = target.toStdString();
+  // Each frame the export decodes is shown as the track bar moves, without decoding it twice.
+  options.OnFrame = [this](int f, const QImage& shown) {
+    const QSignalBlocker quiet(TrackBar1);
+    TrackBar1->setValue(f);
+    Label1->setText(QString::number(f));
+    Label1->adjustSize();
+    showPicture(shown);
+  };
+  options.Cancelled = [this] { return closeAsked_; };
+  ExportClip(clip_, options, op);
+  finishExport();
+}
+
+void TViewForm::finishExport() {
+  exporting_ = false;
+  // A close asked for while the export ran stopped it; the window goes now.
+  if (closeAsked_) close();
 }
 
 void TViewForm::SaveFullVideoClick() {
@@ -197,7 +227,7 @@ void TViewForm::SaveFullVideoClick() {
   exporting_ = true;
   ViewOperator op(*services_.op, ProgressBar1);
   services_.saveFull(target, op);
-  exporting_ = false;
+  finishExport();
 }
 
 }  // namespace orvana

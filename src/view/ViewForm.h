@@ -61,12 +61,14 @@ class TViewForm : public QDialog {
 
  private:
   void showPicture(const QImage& shown);
+  void finishExport();
 
   Services services_;
   QSize pictureSize_;
   bool shown_once_ = false;
   bool closed_ = false;
   bool exporting_ = false;
+  bool closeAsked_ = false;
   ClipPictures clip_;
   QImage frame_;  // the decoded frame, reused
   QImage shown_;  // what Image1 shows

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -29,6 +31,27 @@ TEST(DeviceEndpoint, AddressComesFromOptionThenEnvironmentThenSettings) {
   EXPECT_EQ(ep.port, kDevicePort);
   EXPECT_EQ(ep.hostPort, 5000);
   ::unsetenv("ORVANA_HOST_PORT");
+}
+
+// The address saved by another editor as UTF-16 is the address; one that cannot be read is no
+// address at all rather than the built-in one.
+TEST(DeviceEndpoint, AddressFileInUtf16OrUnreadable) {
+  test::TempHome home;
+  ::unsetenv("ORVANA_DEVICE");
+  const auto file = paths::settingsFile(kAddressIni);
+  std::string bytes = "\xFF\xFE";
+  for (char c : std::string("[IP Address]\r\nAddr=127.0.0.9\r\n")) bytes += {c, '\0'};
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+  EXPECT_EQ(resolveDeviceEndpoint().address, "127.0.0.9");
+
+  std::filesystem::remove(file);
+  std::filesystem::create_symlink("/dev/zero", file);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ReadDeviceAddress(), "");
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NE(told.find(file.string()), std::string::npos) << told;
+  ::setenv("ORVANA_DEVICE", "127.0.0.1", 1);
 }
 
 TEST(DeviceEndpoint, RejectsMalformedSpecs) {

@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
+
+#include "support/TempHome.h"
 
 namespace orvana::test {
 
@@ -57,17 +58,23 @@ void DevsimProcess::signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
+std::uint16_t DevsimProcess::port() const {
+  const std::string prefix = "listening on ";
+  const auto colon = firstLine_.rfind(':');
+  if (firstLine_.rfind(prefix, 0) != 0 || colon == std::string::npos) return 0;
+  const std::string digits = firstLine_.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  const unsigned long value = std::stoul(digits);
+  return value <= 65535 ? static_cast<std::uint16_t>(value) : 0;
+}
+
 int DevsimProcess::wait() {
   if (pid_ <= 0) return -1;
-  for (int i = 0; i < 1000; ++i) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return status;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
+  const int status = waitForExit(pid_, std::chrono::seconds(10));
+  if (status != -1) pid_ = -1;
+  return status;
 }
 
 }  // namespace orvana::test

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ class DevsimProcess {
   // Starts the program with `args` and waits (at most 10 s) for its first output line.
   bool start(const std::vector<std::string>& args);
   const std::string& firstLine() const { return firstLine_; }
+  // The port of "listening on ADDRESS:PORT" in the first line (started with --port 0, the one
+  // the system picked); 0 when the line is not of that form.
+  std::uint16_t port() const;
   void signal(int sig);
   // The exit status as waitpid reports it, or -1 after a 10 s wait.
   int wait();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "devsim/DeviceSimulator.h"
 #include "devsim/WireHost.h"
@@ -18,24 +17,20 @@ using test::Page;
 // Waits (bounded) until the server has taken `count` datagrams; its fault decisions for them
 // are then recorded in the counters.
 bool waitReceived(DeviceSimulator& sim, std::uint64_t count) {
-  for (int i = 0; i < 2000; ++i) {
-    if (sim.counts().received >= count) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return test::eventually([&] { return sim.counts().received >= count; }, std::chrono::seconds(10));
 }
 
 class FaultTest : public ::testing::Test {
  protected:
   void startWith(const FaultPlan& faults) {
-    host.reset();  // frees the reply port for the next client
+    host.reset();  // the next client starts on an empty queue
     sim.reset();
     DeviceSimulatorOptions options;
     options.replyPort = replyPort;
     options.faults = faults;
     sim = std::make_unique<DeviceSimulator>(options);
     ASSERT_TRUE(sim->start()) << sim->error();
-    host = std::make_unique<test::WireHost>(sim->port(), replyPort);
+    host = std::make_unique<test::WireHost>(sim->port(), replySocket);
     ASSERT_TRUE(host->client().ok());
   }
 
@@ -58,7 +53,8 @@ class FaultTest : public ::testing::Test {
     return r;
   }
 
-  std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket replySocket;  // bound for the whole test
+  std::uint16_t replyPort = replySocket.port();
   std::unique_ptr<DeviceSimulator> sim;
   std::unique_ptr<test::WireHost> host;
 };
@@ -107,12 +103,15 @@ TEST_F(FaultTest, DelayedReplyArrivesLate) {
 TEST_F(FaultTest, DroppedReplyStillExecutesButDroppedRequestDoesNot) {
   startWith({.dropReplyShare = 1.0});
   host->client().send(test::writePacket(130, 1, {0x44}, 1, 20));
+  ASSERT_TRUE(waitReceived(*sim, 1));
   EXPECT_FALSE(host->client().receive(100));
   EXPECT_EQ(sim->reg(20), 0x44) << "a lost acknowledgement; the write itself happened";
   EXPECT_EQ(sim->lastSequence(), 1);
 
   sim->setFaults({.dropRequestShare = 1.0});
   host->client().send(test::writePacket(130, 2, {0x55}, 1, 20));
+  // Taken under the dropping plan before the plan changes back.
+  ASSERT_TRUE(waitReceived(*sim, 2));
   EXPECT_FALSE(host->client().receive(100));
   sim->setFaults({});
   auto poll = host->client().exchange(test::pollPacket());
@@ -126,6 +125,7 @@ TEST_F(FaultTest, SilentDeviceAnswersNothingUntilWokenWhileRunning) {
   sim->setSilent(true);
   EXPECT_FALSE(host->client().exchange(test::pollPacket(), 100));
   EXPECT_FALSE(host->client().exchange(test::writePacket(128, 1, {1, 0}), 100));
+  ASSERT_TRUE(waitReceived(*sim, 2));  // both taken while silent
   EXPECT_EQ(sim->counts().ignored, 2u);
   EXPECT_EQ(sim->traffic().size(), 2u) << "ignored datagrams are still logged";
   sim->setSilent(false);

@@ -20,7 +20,7 @@ class FlashTest : public ::testing::TestWithParam<bool> {
     if (GetParam()) options.store = home.path() / "store";
     sim = std::make_unique<DeviceSimulator>(options);
     ASSERT_TRUE(sim->start()) << sim->error();
-    host = std::make_unique<test::WireHost>(sim->port(), replyPort);
+    host = std::make_unique<test::WireHost>(sim->port(), replySocket);
   }
 
   Page erased() {
@@ -30,7 +30,8 @@ class FlashTest : public ::testing::TestWithParam<bool> {
   }
 
   test::TempHome home;
-  std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket replySocket;  // bound for the whole test
+  std::uint16_t replyPort = replySocket.port();
   std::unique_ptr<DeviceSimulator> sim;
   std::unique_ptr<test::WireHost> host;
 };

@@ -14,16 +14,17 @@ namespace orvana::devsim {
 namespace {
 
 TEST(DevsimProgram, FaultOptionsReachTheDeviceAndSigtermStopsIt) {
-  const std::uint16_t port = test::freeUdpPort();
-  const std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket reply;
   test::DevsimProcess process;
-  ASSERT_TRUE(process.start({"--port", std::to_string(port), "--reply-port",
-                             std::to_string(replyPort), "--busy-reads", "1", "--fail-erase", "0:1",
-                             "--fail-program", "3:0", "--flip", "1:5:0:0"}))
+  ASSERT_TRUE(
+      process.start({"--port", "0", "--reply-port", std::to_string(reply.port()), "--busy-reads",
+                     "1", "--fail-erase", "0:1", "--fail-program", "3:0", "--flip", "1:5:0:0"}))
       << process.firstLine();
+  const std::uint16_t port = process.port();
+  ASSERT_NE(port, 0) << process.firstLine();
   EXPECT_EQ(process.firstLine(), "listening on 127.0.0.1:" + std::to_string(port));
 
-  test::WireHost host(port, replyPort);
+  test::WireHost host(port, reply);
   test::Page data{};
   EXPECT_EQ(host.programPage(1, 5, data), 0x80);  // busy once
   EXPECT_EQ(host.status(1), 0xE0);
@@ -42,19 +43,19 @@ TEST(DevsimProgram, FaultOptionsReachTheDeviceAndSigtermStopsIt) {
 }
 
 TEST(DevsimProgram, SilentAndDelayOptions) {
-  const std::uint16_t port = test::freeUdpPort();
-  const std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket reply;
+  const std::string replyPort = std::to_string(reply.port());
   {
     test::DevsimProcess process;
-    ASSERT_TRUE(process.start(
-        {"--port", std::to_string(port), "--reply-port", std::to_string(replyPort), "--silent"}));
-    test::RawUdpClient client(port, replyPort);
+    ASSERT_TRUE(process.start({"--port", "0", "--reply-port", replyPort, "--silent"}));
+    ASSERT_NE(process.port(), 0) << process.firstLine();
+    test::RawUdpClient client(process.port(), reply);
     EXPECT_FALSE(client.exchange(test::pollPacket(), 200));
   }
   test::DevsimProcess process;
-  ASSERT_TRUE(process.start({"--port", std::to_string(port), "--reply-port",
-                             std::to_string(replyPort), "--delay-us", "40000"}));
-  test::RawUdpClient client(port, replyPort);
+  ASSERT_TRUE(process.start({"--port", "0", "--reply-port", replyPort, "--delay-us", "40000"}));
+  ASSERT_NE(process.port(), 0) << process.firstLine();
+  test::RawUdpClient client(process.port(), reply);
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_TRUE(client.exchange(test::pollPacket(), 2000));
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(40));

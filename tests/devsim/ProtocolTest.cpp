@@ -21,12 +21,13 @@ class ProtocolTest : public ::testing::Test {
     options.replyPort = replyPort;
     sim = std::make_unique<DeviceSimulator>(options);
     ASSERT_TRUE(sim->start()) << sim->error();
-    host = std::make_unique<test::WireHost>(sim->port(), replyPort);
+    host = std::make_unique<test::WireHost>(sim->port(), replySocket);
     ASSERT_TRUE(host->client().ok());
   }
   test::RawUdpClient& client() { return host->client(); }
 
-  std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket replySocket;  // bound for the whole test
+  std::uint16_t replyPort = replySocket.port();
   std::unique_ptr<DeviceSimulator> sim;
   std::unique_ptr<test::WireHost> host;
 };

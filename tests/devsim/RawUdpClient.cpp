@@ -1,6 +1,7 @@
 #include "devsim/RawUdpClient.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -11,17 +12,15 @@
 
 namespace orvana::test {
 
-RawUdpClient::RawUdpClient(std::uint16_t devicePort, std::uint16_t replyPort)
+RawUdpClient::RawUdpClient(std::uint16_t devicePort, const LoopbackSocket& reply)
     : devicePort_(devicePort) {
   send_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  receive_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(replyPort);
-  if (receive_ >= 0 && ::bind(receive_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(receive_);
-    receive_ = -1;
+  if (reply.fd() >= 0) receive_ = ::fcntl(reply.fd(), F_DUPFD_CLOEXEC, 0);
+  // Left over from an earlier client of the same socket.
+  if (receive_ >= 0) {
+    std::uint8_t scratch[1];
+    for (int i = 0; i < 100000; ++i)
+      if (::recv(receive_, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) < 0) break;
   }
 }
 

@@ -4,24 +4,28 @@
 #include <optional>
 #include <vector>
 
+#include "support/TempHome.h"
+
 namespace orvana::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // A bare host for talking to the simulated device byte by byte: it sends from its own unbound
-// socket and listens for replies on 127.0.0.1:replyPort, as the real host does.
+// socket and listens for replies on a copy of `reply` (whose port the device answers to), as
+// the real host does. Whatever is already queued there is thrown away first.
 class RawUdpClient {
  public:
-  RawUdpClient(std::uint16_t devicePort, std::uint16_t replyPort);
+  RawUdpClient(std::uint16_t devicePort, const LoopbackSocket& reply);
   ~RawUdpClient();
   RawUdpClient(const RawUdpClient&) = delete;
   RawUdpClient& operator=(const RawUdpClient&) = delete;
 
   bool ok() const { return send_ >= 0 && receive_ >= 0; }
   void send(const Bytes& packet);
-  // The next datagram within timeoutMs, or nothing.
-  std::optional<Bytes> receive(int timeoutMs = 500);
-  std::optional<Bytes> exchange(const Bytes& packet, int timeoutMs = 500);
+  // The next datagram within timeoutMs, or nothing. The default is generous: only a reply
+  // that never comes waits it out, and a loaded machine may hold one up for a while.
+  std::optional<Bytes> receive(int timeoutMs = 5000);
+  std::optional<Bytes> exchange(const Bytes& packet, int timeoutMs = 5000);
   // Datagrams that arrived on the send socket (the device must never answer there).
   int pendingOnSendSocket();
   void drain();

@@ -39,20 +39,21 @@ class StoreTest : public ::testing::Test {
 
   test::TempHome home;
   std::filesystem::path store = home.path() / "devsim";
-  std::uint16_t replyPort = test::freeUdpPort();
+  test::LoopbackSocket replySocket;  // bound for the whole test
+  std::uint16_t replyPort = replySocket.port();
 };
 
 TEST_F(StoreTest, PagesAndErasesSurviveARestart) {
   {
     auto sim = startSim();
-    test::WireHost host(sim->port(), replyPort);
+    test::WireHost host(sim->port(), replySocket);
     ASSERT_EQ(host.programPage(2, 512, test::patternPage(1)), 0xE0);
     ASSERT_EQ(host.programPage(2, 600, test::patternPage(2)), 0xE0);
     ASSERT_EQ(host.programPage(9, 10, test::patternPage(3)), 0xE0);
     ASSERT_EQ(host.eraseBlock(2, 512), 0xE0);  // takes rows 512..767 again
   }
   auto sim = startSim();
-  test::WireHost host(sim->port(), replyPort);
+  test::WireHost host(sim->port(), replySocket);
   Page page{};
   ASSERT_TRUE(host.readPage(9, 10, page));
   EXPECT_EQ(page, test::patternPage(3));
@@ -61,13 +62,14 @@ TEST_F(StoreTest, PagesAndErasesSurviveARestart) {
 }
 
 TEST_F(StoreTest, EveryAcknowledgedProgramSurvivesSigkill) {
-  const std::uint16_t port = test::freeUdpPort();
   test::DevsimProcess process;
-  ASSERT_TRUE(process.start({"--address", "127.0.0.1", "--port", std::to_string(port),
-                             "--reply-port", std::to_string(replyPort), "--store", store.string()}))
+  ASSERT_TRUE(process.start({"--address", "127.0.0.1", "--port", "0", "--reply-port",
+                             std::to_string(replyPort), "--store", store.string()}))
       << process.firstLine();
+  const std::uint16_t port = process.port();
+  ASSERT_NE(port, 0) << process.firstLine();
   EXPECT_EQ(process.firstLine(), "listening on 127.0.0.1:" + std::to_string(port));
-  test::WireHost host(port, replyPort);
+  test::WireHost host(port, replySocket);
   constexpr std::uint32_t kPages = 24;
   for (std::uint32_t i = 0; i < kPages; ++i)
     ASSERT_EQ(host.programPage(static_cast<int>(i % 12), i * 37, test::patternPage(i)), 0xE0);
@@ -87,7 +89,7 @@ TEST_F(StoreTest, EveryAcknowledgedProgramSurvivesSigkill) {
 TEST_F(StoreTest, EmptyChipsCostNothingOnDisk) {
   auto sim = startSim();
   EXPECT_LT(allocatedBytes(store), 64u * 1024) << "twelve 8 GiB chips, all holes";
-  test::WireHost host(sim->port(), replyPort);
+  test::WireHost host(sim->port(), replySocket);
   for (std::uint32_t row = 0; row < 4; ++row)
     ASSERT_EQ(host.programPage(6, 0x40000 + row, test::patternPage(row)), 0xE0);
   const std::uint64_t used = allocatedBytes(store);

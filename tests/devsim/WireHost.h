@@ -15,7 +15,7 @@ using Page = std::array<std::uint8_t, 8192>;
 // number, for driving the simulated device without the host's own flash code.
 class WireHost {
  public:
-  WireHost(std::uint16_t devicePort, std::uint16_t replyPort) : client_(devicePort, replyPort) {}
+  WireHost(std::uint16_t devicePort, const LoopbackSocket& reply) : client_(devicePort, reply) {}
 
   RawUdpClient& client() { return client_; }
   std::uint8_t nextSequence() {

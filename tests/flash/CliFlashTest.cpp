@@ -52,7 +52,8 @@ class CliFlashTest : public ::testing::Test {
   }
 
   test::TempHome home;
-  std::uint16_t hostPort = test::freeUdpPort();
+  test::HostSocket hostSocket;  // inherited by the command, which receives on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<devsim::DeviceSimulator> sim;
 };
 

@@ -18,7 +18,6 @@ class PeerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTimingTable();  // every test builds its own link
-    hostPort = freeUdpPort();
     peer = std::make_unique<DevicePeer>(hostPort);
     link = std::make_unique<ITF_ZT>("127.0.0.1", peer->port(), op, hostPort);
     link->BoardNumber = 1;
@@ -36,7 +35,8 @@ class PeerFixture : public ::testing::Test {
 
   TempHome home;
   ScriptedOperator op;
-  std::uint16_t hostPort = 0;
+  HostSocket hostSocket;  // the link receives on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<DevicePeer> peer;
   std::unique_ptr<ITF_ZT> link;
   std::unique_ptr<ZT_FLASH> flash;

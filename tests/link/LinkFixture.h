@@ -21,7 +21,6 @@ class LinkFixture : public ::testing::Test {
 
   void SetUp() override {
     ResetTimingTable();
-    hostPort = freeUdpPort();
     peer = std::make_unique<ScriptedPeer>(hostPort);
   }
   void TearDown() override {
@@ -29,8 +28,9 @@ class LinkFixture : public ::testing::Test {
     peer.reset();
   }
 
-  ITF_ZT& makeLink(const std::string& address = "127.0.0.1") {
-    link = std::make_unique<ITF_ZT>(address, peer->port(), op, hostPort);
+  // On `onPort` instead of the fixture's host port when given.
+  ITF_ZT& makeLink(const std::string& address = "127.0.0.1", std::uint16_t onPort = 0) {
+    link = std::make_unique<ITF_ZT>(address, peer->port(), op, onPort != 0 ? onPort : hostPort);
     return *link;
   }
 
@@ -44,7 +44,8 @@ class LinkFixture : public ::testing::Test {
 
   TempHome home;
   ScriptedOperator op;
-  std::uint16_t hostPort = 0;
+  HostSocket hostSocket;  // every link of the test receives on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<ScriptedPeer> peer;
   std::unique_ptr<ITF_ZT> link;
 };

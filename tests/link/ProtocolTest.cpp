@@ -26,7 +26,6 @@ TEST_F(LinkProtocolTest, ConstructionHalvesTheTimingTableAndRegistersTheLink) {
   EXPECT_EQ(t.WriteAttempts, 2);
   EXPECT_EQ(t.ReadWindow, 500u);
   EXPECT_EQ(t.link, &l);
-  EXPECT_GE(t.UnitsPerMs, 50);
   EXPECT_TRUE(l.IsConnected());
   link.reset();
   EXPECT_EQ(TimingTable().link, nullptr);
@@ -173,6 +172,9 @@ TEST_F(LinkProtocolTest, MissingAcknowledgementIsResolvedByThePoll) {
     auto h = c.handler;
     peer->setHandler([h, writes](const Bytes& q, DeviceModel& m) { return h(q, m, *writes); });
     peer->clear();
+    // Counted from here: a start-up write held up on a busy machine is confirmed by a poll too.
+    const auto confirmsBefore = l.PollConfirms;
+    const auto failuresBefore = l.WriteFailures;
     const std::uint8_t payload[4] = {0xA0, 0, 0, 0};
     EXPECT_EQ(l.WriteCommand(135, nullptr, payload, 4), c.result);
     auto got = peer->received();
@@ -180,8 +182,8 @@ TEST_F(LinkProtocolTest, MissingAcknowledgementIsResolvedByThePoll) {
     std::copy_if(got.begin(), got.end(), std::back_inserter(sent), isWrite);
     ASSERT_EQ(static_cast<int>(sent.size()), c.writesSent);
     for (const auto& s : sent) EXPECT_EQ(s, sent[0]) << "a resend keeps the sequence";
-    EXPECT_EQ(l.PollConfirms, c.pollConfirms);
-    EXPECT_EQ(l.WriteFailures, c.writeFailures);
+    EXPECT_EQ(l.PollConfirms - confirmsBefore, c.pollConfirms);
+    EXPECT_EQ(l.WriteFailures - failuresBefore, c.writeFailures);
     EXPECT_EQ(l.LastFailed, c.result ? 0 : 1);
     link.reset();
   }
@@ -210,8 +212,9 @@ TEST_F(LinkProtocolTest, AcknowledgementFromAnotherAddressIsNotTaken) {
     return m.answer(q);
   });
   const std::uint8_t payload[4] = {};
+  const auto confirmsBefore = l.PollConfirms;  // start-up writes may have needed polls too
   EXPECT_TRUE(l.WriteCommand(135, nullptr, payload, 4));
-  EXPECT_EQ(l.PollConfirms, 1);  // only the device's poll reply confirmed it
+  EXPECT_EQ(l.PollConfirms - confirmsBefore, 1);  // only the device's poll reply confirmed it
   ::close(stranger);
 }
 
@@ -247,15 +250,17 @@ TEST_F(LinkProtocolTest, StaleRepliesAreNotTakenForNewOnes) {
   });
   const std::uint8_t first[4] = {1, 0, 0, 0};
   const std::uint8_t second[4] = {2, 0, 0, 0};
+  const auto failuresBefore = l.WriteFailures;
   EXPECT_TRUE(l.WriteCommand(135, nullptr, first, 4));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the duplicate is queued
+  // The link's socket is a copy of hostSocket: the duplicate shows there once it is queued.
+  ASSERT_TRUE(hostSocket.waitReadable(5000));
   EXPECT_FALSE(l.WriteCommand(135, nullptr, second, 4));
-  EXPECT_EQ(l.WriteFailures, 1);
+  EXPECT_EQ(l.WriteFailures - failuresBefore, 1);
 
   std::uint8_t value = 0;
   EXPECT_TRUE(l.ReadCommand(136, &value, 1));
   EXPECT_EQ(value, 0xAA);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(hostSocket.waitReadable(5000));
   EXPECT_TRUE(l.ReadCommand(136, &value, 1));
   EXPECT_EQ(value, 0xBB);
 }
@@ -355,12 +360,11 @@ TEST_F(LinkProtocolTest, DeadLinkCountsFailuresWithoutTraffic) {
     SCOPED_TRACE(c.name);
     ResetTimingTable();
     op = ScriptedOperator{};
-    std::unique_ptr<TServerUDPSocket> holder;
-    SilentOperator quiet;
-    if (c.holdHostPort) holder = std::make_unique<TServerUDPSocket>(hostPort, quiet);
+    // Another program's socket on the port the link is told to use.
+    LoopbackSocket taken;
     peer->clear();
     const auto t0 = Clock::now();
-    ITF_ZT& l = makeLink(c.address);
+    ITF_ZT& l = makeLink(c.address, c.holdHostPort ? taken.port() : hostPort);
     EXPECT_EQ(l.LinkDead, 1);
     EXPECT_EQ(l.LastFailed, 1);
     EXPECT_EQ(l.WriteFailures, 1);  // the board announcement
@@ -374,7 +378,7 @@ TEST_F(LinkProtocolTest, DeadLinkCountsFailuresWithoutTraffic) {
     EXPECT_EQ(l.WriteFailures, 2);
     EXPECT_EQ(l.ReadFailures, 1);
     EXPECT_EQ(l.Poll(), 0);
-    EXPECT_LT(secondsSince(t0), 0.3 + 0.6);  // calibration at most, no waiting on the network
+    EXPECT_LT(secondsSince(t0), 0.9);  // no waiting on the network
     link.reset();
     EXPECT_TRUE(peer->received().empty());
   }

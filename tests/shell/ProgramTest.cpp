@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/Paths.h"
@@ -19,8 +18,6 @@
 
 namespace orvana {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class Program {
  public:
@@ -53,37 +50,19 @@ class Program {
   void signal(int sig) { ::kill(pid_, sig); }
   // The exit status, or -1 when it has not ended within the time.
   int wait(std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      int status = 0;
-      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        pid_ = -1;
-        return status;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
+    const int status = test::waitForExit(pid_, limit);
+    if (status != -1) pid_ = -1;
+    return status;
   }
 
  private:
   pid_t pid_ = -1;
 };
 
-// Waits for a condition that another process brings about, within a bound.
-template <class F>
-bool eventually(F condition, std::chrono::seconds limit) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return condition();
-}
-
 TEST(Program, ASecondCopyLeavesAndATerminationRequestClosesTheWindowAsExitDoes) {
   test::TempHome home;
-  const std::uint16_t hostPort = test::freeUdpPort();
+  test::HostSocket hostSocket;  // both copies inherit it; the first receives on it
+  const std::uint16_t hostPort = hostSocket.port();
   devsim::DeviceSimulatorOptions options;
   options.replyPort = hostPort;
   options.recordTraffic = false;
@@ -99,7 +78,7 @@ TEST(Program, ASecondCopyLeavesAndATerminationRequestClosesTheWindowAsExitDoes) 
 
   Program first(env);
   // Register 0 set: the window has taken control of the device, so it holds the lock.
-  ASSERT_TRUE(eventually([&] { return sim.reg(0) == 1; }, std::chrono::seconds(30)));
+  ASSERT_TRUE(test::eventually([&] { return sim.reg(0) == 1; }, std::chrono::seconds(30)));
 
   Program second(env);
   const int secondStatus = second.wait(std::chrono::seconds(30));

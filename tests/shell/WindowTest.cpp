@@ -111,7 +111,8 @@ class WindowTest : public ::testing::Test {
   }
 
   ScriptedOperator answers_;
-  std::uint16_t hostPort_ = test::freeUdpPort();
+  test::HostSocket hostSocket_;  // every window's link receives on it
+  std::uint16_t hostPort_ = hostSocket_.port();
   std::unique_ptr<devsim::DeviceSimulator> sim_;
   std::unique_ptr<TClipTCPForm> window_;
   test::TempHome home_;

@@ -1,10 +1,16 @@
 // The store commands of orvana-cli against an in-process simulated device.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QImage>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <thread>
 
 #include "StoreFixture.h"
 #include "common/Operator.h"
@@ -38,17 +44,30 @@ class CliStoreTest : public ::testing::Test {
     }
   }
 
-  std::string run(const std::string& args, int& rc) {
-    const std::string cmd = std::string(ORVANA_CLI) +
-                            " --device 127.0.0.1:" + std::to_string(sim->port()) + " --host-port " +
-                            std::to_string(hostPort) + " " + args + " 2>/dev/null";
-    const auto r = test::runCommand(cmd);
+  // The command line for `args` against the simulated device.
+  std::string command(const std::string& args) const {
+    return std::string(ORVANA_CLI) + " --device 127.0.0.1:" + std::to_string(sim->port()) +
+           " --host-port " + std::to_string(hostPort) + " " + args;
+  }
+  std::string run(const std::string& args, int& rc, const char* stderrTo = "/dev/null") {
+    const auto r = test::runCommand(command(args) + " 2>" + stderrTo);
     rc = r.exitCode;
     return r.out;
   }
 
+  // The device as a program drives it, for what the tests put on a chip beforehand; gone again
+  // before the command line takes the same reply port.
+  template <class Work>
+  void onDevice(Work&& work) {
+    ResetTimingTable();
+    SilentOperator op;
+    StoreStack stack("127.0.0.1", sim->port(), op, hostPort);
+    work(stack.store);
+  }
+
   test::TempHome home;
-  std::uint16_t hostPort = test::freeUdpPort();
+  test::HostSocket hostSocket;  // the links of the test and of its commands receive on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<devsim::DeviceSimulator> sim;
 };
 
@@ -134,6 +153,78 @@ TEST_F(CliStoreTest, BackupAndRestoreBringADeletedClipBackAndRefuseForeignFiles)
   const std::string out = run("list --chip 1", rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(out.rfind("  5", 0), 0u) << out;
+}
+
+// A damaged record claiming 65,535 frames used to be read round its one-frame chain for as long as
+// the disk lasted. It is no clip now: not listed, and read refuses at once without a file.
+TEST_F(CliStoreTest, ARecordClaimingMoreFramesThanAChipHoldsIsNoClip) {
+  onDevice([](ClipStore& store) {
+    store.SelectChip(0);
+    store.ClipDirectory[4].FrameCount = 0xFFFF;
+    ASSERT_TRUE(store.SaveDirectory());
+  });
+  int rc = -1;
+  EXPECT_EQ(run("list --json --chip 0", rc), "[]\n");
+  EXPECT_EQ(rc, 0);
+  const auto file = home.path() / "huge.clip";
+  // A regression would write about 600 kB per frame until the disk is full: the time-out stops it,
+  // and its exit code (124) fails the test.
+  const auto r = test::runCommand(
+      "timeout 60 " + command("read --chip 0 --number 5 -o " + file.string()) + " 2>&1");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("Clip 5 is not on chip 0."), std::string::npos) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".part"));
+  // The other chip's record is intact and still reads.
+  run("read --chip 1 --number 5 -o " + file.string(), rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(std::filesystem::file_size(file), 598088u);
+}
+
+// Ctrl-C (or SIGTERM, SIGHUP) while a clip is read back: the read stops between two pages, the
+// partial file goes, control of the device is given back and the exit code names the signal.
+// The device answers slowly from the moment the partial file exists, so the read cannot finish
+// first; the signal goes out on the first datagram after that.
+TEST_F(CliStoreTest, AStopSignalDuringReadStopsCleanlyAndGivesTheDeviceBack) {
+  onDevice([](ClipStore& store) {
+    store.SelectChip(0);
+    ASSERT_EQ(test::writeClip(store, 6, 0, 10, true), 0);
+  });
+  ASSERT_EQ(sim->reg(0), 0);
+  const auto file = home.path() / "seven.clip";
+  const auto part = file.string() + ".part";
+  const auto pidFile = home.path() / "cli.pid";
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    std::atomic<int> signalled{0};
+    sim->setDatagramHook([&](std::uint64_t, const std::uint8_t*, std::size_t) {
+      if (signalled == 0) {
+        if (!std::filesystem::exists(part)) return;
+        int pid = 0;
+        std::ifstream(pidFile) >> pid;
+        signalled = pid > 0 && ::kill(pid, sig) == 0 ? 1 : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+    // The shell's own process becomes the command line, so its number is the one to signal.
+    const auto r =
+        test::runCommand("echo $$ > " + pidFile.string() + "; exec " +
+                         command("read --chip 0 --number 7 -o " + file.string()) + " 2>&1");
+    sim->setDatagramHook(nullptr);
+    ASSERT_EQ(signalled, 1) << r.out;
+    EXPECT_EQ(r.exitCode, 128 + sig) << r.out;
+    EXPECT_NE(r.out.find("Process canceled."), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(part));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(sim->reg(0), 0) << "device control given back";
+  }
+
+  // The next run, with no --yes and nobody to answer, is not asked to take the device over.
+  int rc = -1;
+  const std::string out = run("list --chip 0", rc, "&1");
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_EQ(out.find("Take the device control?"), std::string::npos) << out;
+  EXPECT_NE(out.find("  7     10 frames"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -440,20 +440,48 @@ TEST_F(ReadBackTest, FailuresAndAbsurdRecordsLeaveNoFile) {
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".part"));
   EXPECT_EQ(store.StatusText(), "Disconnected");
 
-  // A huge frame count over a chain that leaves the chip stops at the bad link.
-  flash.failReadAfter = -1;
-  flash.connected = true;
+  // The longest frame count a chip can hold, over a chain that leaves the chip or turns into
+  // the system area, stops at the bad link.
+  for (const std::uint32_t badLink : {0x7FFFFFFFu, 5u}) {
+    SCOPED_TRACE(badLink);
+    flash.failReadAfter = -1;
+    flash.connected = true;
+    store.SelectChip(0);
+    ASSERT_TRUE(store.IsClipValid(3));
+    std::vector<std::uint8_t> p(kPageSize, 0);
+    SetPageLink(p.data(), badLink, 0, 0xFF);
+    flash.chips[0][768 + 72] = p;
+    store.ClipDirectory[3].FrameCount = kChipFrames;
+    const int reads = flash.reads;
+    EXPECT_FALSE(store.ReadClipBack(3));
+    EXPECT_EQ(flash.reads - reads, 73);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(op.messages.back(), "Read error. Try again.");
+  }
+  // More frames than a chip holds is no clip: nothing is read.
   store.SelectChip(0);
-  ASSERT_TRUE(store.IsClipValid(3));
-  std::vector<std::uint8_t> p(kPageSize, 0);
-  SetPageLink(p.data(), 0x7FFFFFFF, 0, 0xFF);
-  flash.chips[0][768 + 72] = p;
-  store.ClipDirectory[3].FrameCount = 0xFFFF;
+  store.ClipDirectory[3].FrameCount = kChipFrames + 1;
+  EXPECT_FALSE(store.IsClipValid(3));
+  const int reads = flash.reads;
   EXPECT_FALSE(store.ReadClipBack(3));
-  EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(op.messages.back(), "Read error. Try again.");
+  EXPECT_EQ(flash.reads, reads);
   // An empty slot has nothing to read.
   EXPECT_FALSE(store.ReadClipBack(50));
+}
+
+// A record that claims more frames than a chip holds comes from a damaged directory: it is not
+// loaded as a clip, so it is neither listed nor read, and its slot counts as free.
+TEST_F(ClipStoreTest, RecordsClaimingMoreFramesThanAChipHoldsAreNoClips) {
+  for (const int frames : {kChipFrames, kChipFrames + 1, 0xFFFF}) {
+    SCOPED_TRACE(frames);
+    ASSERT_EQ(test::writeClip(store, 0, 0, 1, true), 0);
+    store.ClipDirectory[0].FrameCount = static_cast<std::uint16_t>(frames);
+    ASSERT_TRUE(store.SaveDirectory());  // the record goes to flash as it is, then is loaded
+    EXPECT_EQ(store.IsClipValid(0), frames <= kChipFrames);
+    EXPECT_EQ(view.Timeline.count(), frames <= kChipFrames ? 1 : 0);
+    EXPECT_EQ(store.FirstFreeClipNumber(), frames <= kChipFrames ? 1 : 0);
+    ASSERT_TRUE(store.FormatChip(true));
+  }
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ class DeviceStoreTest : public ::testing::Test {
 
   test::TempHome home;
   ScriptedOperator op;
-  std::uint16_t hostPort = test::freeUdpPort();
+  test::HostSocket hostSocket;  // the link receives on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<devsim::DeviceSimulator> sim;
   std::unique_ptr<StoreStack> stack;
   DeviceFlashPort* port = nullptr;

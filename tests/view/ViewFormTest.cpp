@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QSlider>
 #include <QTest>
 
@@ -13,6 +14,7 @@
 
 #include "common/Paths.h"
 #include "common/ScriptedOperator.h"
+#include "media/AviDecode.h"
 #include "media/ClipFileFixture.h"
 #include "support/TempHome.h"
 
@@ -47,13 +49,13 @@ class ViewFormTest : public ::testing::Test {
     std::filesystem::create_directories(paths::workFolder());
   }
   std::unique_ptr<TViewForm> Open(int chip, int slot, const test::ClipFileSpec& spec,
-                                  bool logo = false) {
+                                  bool logo = false, std::filesystem::path saveAs = {}) {
     EXPECT_TRUE(test::WriteClipFile(
         paths::workFolder() / (std::to_string(slot) + "." + std::to_string(chip)), spec,
         FillFrame));
     TViewForm::Services services;
     services.op = &answers_;
-    services.askSaveFile = [] { return QString(); };
+    services.askSaveFile = [saveAs] { return QString::fromStdString(saveAs.string()); };
     auto form = std::make_unique<TViewForm>(std::move(services), logo, nullptr);
     form->Tag = chip * 256 + slot;
     form->show();
@@ -97,6 +99,40 @@ TEST_F(ViewFormTest, ShowsFramesOfTheClipFileAndDeletesItWhenClosed) {
   form->close();
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_TRUE(answers_.messages.empty());
+}
+
+TEST_F(ViewFormTest, SaveVideoShowsEveryFrameAndLeavesOnlyTheAvi) {
+  test::ClipFileSpec spec;
+  spec.Slot = 1;
+  spec.Frames = 3;
+  const auto target = home_.path() / "out.avi";
+  auto form = Open(0, 1, spec, false, target);
+  find<QMenu>(*form, "PopupMenu1")->actions().front()->trigger();
+  EXPECT_TRUE(answers_.messages.empty()) << answers_.messages.front();
+  // The export moved the track bar through every frame and shows the last one.
+  EXPECT_EQ(find<QSlider>(*form, "TrackBar1")->value(), 2);
+  EXPECT_EQ(find<QLabel>(*form, "Label1")->text(), "2");
+  EXPECT_EQ(find<QProgressBar>(*form, "ProgressBar1")->maximum(), 2);
+  EXPECT_EQ(find<QProgressBar>(*form, "ProgressBar1")->value(), 2);
+  ClipPictures expected;
+  QImage frame;
+  ASSERT_TRUE(expected.Open(form->ClipFilePath(), 0));
+  ASSERT_TRUE(expected.DecodeFrame(2, frame, nullptr));
+  EXPECT_EQ(form->Picture(), ShownPicture(frame, QSize(960, 540)));
+
+  const test::DecodedAvi avi = test::DecodeAvi(target);
+  ASSERT_EQ(avi.Error, "");
+  ASSERT_EQ(avi.Videos.size(), 1u);
+  EXPECT_EQ(avi.Videos[0].Frames.size(), 3u);
+  EXPECT_EQ(avi.Videos[0].Width, 960);
+  EXPECT_EQ(avi.Samples.size(), 3u * 1920 * 2);
+  // Only the viewed clip's file is left in the work folder, and it goes with the window.
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(paths::workFolder()))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"1.0"});
+  form->close();
+  EXPECT_TRUE(std::filesystem::is_empty(paths::workFolder()));
 }
 
 TEST_F(ViewFormTest, LogoLayoutShowsTheTopLeftOfTheFrame) {

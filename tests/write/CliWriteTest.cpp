@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "media/AviFixture.h"
 #include "write/WriteRig.h"
@@ -48,15 +47,10 @@ struct Child {
   bool running() const { return pid > 0; }
   // The wait status once the process ended, -1 when it did not end in time (it is killed then).
   int Wait(std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (pid > 0) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return status;
-      }
-      if (std::chrono::steady_clock::now() > deadline) break;
-      std::this_thread::sleep_for(10ms);
+    const int status = test::waitForExit(pid, limit);
+    if (status != -1) {
+      pid = -1;
+      return status;
     }
     ADD_FAILURE() << "orvana-cli did not end in time";
     return -1;
@@ -110,19 +104,17 @@ class CliWriteTest : public ::testing::Test {
   // Waits until the write has placed frame `frame` or later of `chip` (the "Frame" key is written
   // after every odd frame), polling the settings; false when the child ended or time ran out.
   bool WaitForFrame(Child& child, int chip, int frame) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (test::safeWrite("Active") == 1 && test::safeWrite("Chip") == chip &&
-          test::safeWrite("Frame") >= frame)
-        return true;
-      int status = 0;
-      if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
-        child.pid = -1;
-        return false;
-      }
-      std::this_thread::sleep_for(2ms);
-    }
-    return false;
+    bool placed = false;
+    test::eventually(
+        [&] {
+          placed = test::safeWrite("Active") == 1 && test::safeWrite("Chip") == chip &&
+                   test::safeWrite("Frame") >= frame;
+          int status = 0;
+          if (!placed && ::waitpid(child.pid, &status, WNOHANG) == child.pid) child.pid = -1;
+          return placed || child.pid == -1;
+        },
+        60s);
+    return placed;
   }
 
   static std::vector<Page> Snapshot(devsim::DeviceSimulator& device) {
@@ -153,7 +145,8 @@ class CliWriteTest : public ::testing::Test {
   }
 
   test::TempHome home;
-  std::uint16_t hostPort = test::freeUdpPort();
+  test::HostSocket hostSocket;  // inherited by every orvana-cli the test starts
+  std::uint16_t hostPort = hostSocket.port();
   std::filesystem::path log = home.path() / "cli.log";
   std::unique_ptr<devsim::DeviceSimulator> sim;
 };

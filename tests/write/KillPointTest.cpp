@@ -16,7 +16,6 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "media/AviFixture.h"
 #include "write/WriteRig.h"
@@ -135,12 +134,8 @@ class KillFixture : public ::testing::Test {
 
   // The wait status, or -1 after two minutes (the child is then killed).
   static int Wait(pid_t pid) {
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-      std::this_thread::sleep_for(10ms);
-    }
+    const int status = test::waitForExit(pid, 120s);
+    if (status != -1) return status;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;
@@ -163,7 +158,8 @@ class KillFixture : public ::testing::Test {
     return s.str();
   }
 
-  std::uint16_t hostPort_ = test::freeUdpPort();
+  test::HostSocket hostSocket_;  // inherited by every orvana-cli the test starts
+  std::uint16_t hostPort_ = hostSocket_.port();
   test::TempHome home_;
   std::filesystem::path log_ = home_.path() / "cli.log";
 };

@@ -116,6 +116,56 @@ TEST_F(WriteProcessTest, AMissingSourceStopsTheWriteBeforeAnythingIsWritten) {
   }
 }
 
+// A source may be up to 2^31 - 1 frames long. One longer than a chip holds (with its hold frames)
+// is refused before a question is asked or a page written; at 2^31 - 1 the frame sums used to
+// overflow and let the write go ahead. Just within the limit the write goes on to its space
+// check, which the test chip is made too full to pass.
+TEST_F(WriteProcessTest, ASourceLongerThanAChipHoldsIsRefusedBeforeAnythingIsWritten) {
+  struct Case {
+    int frames;
+    bool loop;
+    const char* message;
+  };
+  const std::string tooLong = "The clip is too long: ";
+  const Case cases[] = {
+      {0x7FFFFFFF, false,
+       "The clip is too long: 2147483647 frames and 30 hold frames, but a chip holds at most "
+       "8186 frames."},
+      {0x7FFFFFFF, true,
+       "The clip is too long: 2147483647 frames, but a chip holds at most 8186 frames."},
+      {kChipFrames - kHoldFrames + 1, false,
+       "The clip is too long: 8157 frames and 30 hold frames, but a chip holds at most 8186 "
+       "frames."},
+      {kChipFrames + 1, true,
+       "The clip is too long: 8187 frames, but a chip holds at most 8186 frames."},
+      {kChipFrames - kHoldFrames, false, "Not enough space to write."},
+      {kChipFrames, true, "Not enough space to write."},
+  };
+  WriteRig rig;
+  rig.Prepare(0, ClipFile(2).string());
+  for (int c = kSystemCells + 8; c < kCellCount; ++c)
+    rig.store->CellMap[static_cast<std::size_t>(c)] = kCellUnusable;
+  ASSERT_TRUE(rig.store->SaveDirectory());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frames);
+    rig.store->SelectChip(0);
+    rig.selection->FramesToWrite = c.frames;
+    rig.selection->LoopChecked = c.loop;
+    rig.op.messages.clear();
+    rig.op.promptAnswers.clear();
+    const auto writes = rig.sim->counts().writes;
+    rig.op.promptAnswers = {"1", "No comment"};
+    rig.writer->WriteButtonClick();
+    EXPECT_FALSE(rig.writer->Completed);
+    EXPECT_EQ(rig.op.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(test::safeWrite("Active"), -1);
+    if (std::string(c.message).rfind(tooLong, 0) == 0) {
+      EXPECT_EQ(rig.sim->counts().writes, writes) << "nothing sent to the device";
+      EXPECT_EQ(rig.op.promptAnswers.size(), 2u) << "no question asked";
+    }
+  }
+}
+
 // On "Super wipe " chips 4 and 5 carry the sound; it stops at the clip's last frame and the 30
 // hold frames behind it.
 TEST_F(WriteProcessTest, SuperWipeIsSilentFromItsLastClipFrameOn) {

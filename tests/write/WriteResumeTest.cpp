@@ -198,5 +198,19 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Flash erase error. If it is permanent error, you may be need "
                                   "format flash."}),
     [](const ::testing::TestParamInfo<FailureCase>& p) { return std::string(p.param.name); });
+// A note goes through a temporary file of its own: one left under a fixed name by another
+// program (here a folder, so it can neither be opened nor replaced) does not lose the note.
+TEST(ResumeFileTest, AStaleTemporaryDoesNotLoseANote) {
+  test::TempHome home;
+  const ResumeFile resume(home.path() / "orvana.sav");
+  std::filesystem::create_directory(home.path() / "orvana.sav.tmp");
+  resume.NoteFrameOnFlash(0, 1, 7);
+  EXPECT_TRUE(resume.IsFrameOnFlash(0, 1, 7));
+  EXPECT_FALSE(resume.IsFrameOnFlash(0, 1, 8));
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(home.path())) entries += e.exists();
+  EXPECT_EQ(entries, 2) << "only the note and the stale folder";
+}
+
 }  // namespace
 }  // namespace orvana

@@ -32,7 +32,8 @@ inline const std::vector<Page>& FormattedSystemArea() {
   static const std::vector<Page> image = [] {
     std::vector<Page> rows;
     ResetTimingTable();
-    const std::uint16_t host = freeUdpPort();
+    HostSocket hostSocket;
+    const std::uint16_t host = hostSocket.port();
     devsim::DeviceSimulatorOptions options;
     options.replyPort = host;
     options.recordTraffic = false;
@@ -140,7 +141,8 @@ struct WriteRig {
   }
 
   ScriptedOperator op;
-  std::uint16_t hostPort = freeUdpPort();
+  HostSocket hostSocket;  // the link receives on it
+  std::uint16_t hostPort = hostSocket.port();
   std::unique_ptr<devsim::DeviceSimulator> sim;
   std::unique_ptr<StoreStack> stack;
   ClipStore* store = nullptr;
