@@ -77,20 +77,6 @@ const char* kindName(int kind) {
   }
 }
 
-// Connects the chip; false (with a note on stderr) when its directory did not load.
-bool connectChip(StoreSession& s, int chip) {
-  s.store.SelectChip(chip);
-  if (!s.store.Connected()) {
-    if (!s.link.IsConnected())
-      std::fprintf(stderr, "No answer from the device at %s:%u.\n", s.endpoint.address.c_str(),
-                   static_cast<unsigned>(s.endpoint.port));
-    else
-      std::fprintf(stderr, "Chip %d: not connected.\n", chip);
-    return false;
-  }
-  return true;
-}
-
 int listClips(const Globals& g, std::optional<int> chip, const std::string& channelName,
               bool json) {
   int c = chip.value_or(0);

@@ -53,15 +53,7 @@ struct ClipFileOwner {
 // the (longer) local work begins.
 fs::path readBack(const Globals& g, int chip, int number) {
   ReadSession s(g);
-  s.store.SelectChip(chip);
-  if (!s.store.Connected()) {
-    if (!s.link.IsConnected())
-      std::fprintf(stderr, "No answer from the device at %s:%u.\n", s.endpoint.address.c_str(),
-                   static_cast<unsigned>(s.endpoint.port));
-    else
-      std::fprintf(stderr, "Chip %d: not connected.\n", chip);
-    return {};
-  }
+  if (!connectChip(s, chip)) return {};
   const int n = number - 1;
   if (!s.store.IsClipValid(n)) {
     std::fprintf(stderr, "Clip %d is not on chip %d.\n", number, chip);

@@ -105,7 +105,7 @@ class ClipExportTest : public ::testing::Test {
   fs::path work = home.path() / "avistream";
   fs::path clipFile = work / "5.0";
   fs::path target = home.path() / "clip.avi";
-  test::ClipFileSpec shape{4, 1920, 1080, 3, 0, "three"};
+  test::ClipFileShape shape{4, 1920, 1080, 3, 0, "three"};
   ClipExportOptions options;
   ClipPictures clip;
   ScriptedOperator op;

@@ -11,7 +11,7 @@
 
 namespace orvana::test {
 
-struct ClipFileSpec {
+struct ClipFileShape {
   int Slot = 0;
   int Width = 1920;
   int Height = 1080;
@@ -23,8 +23,8 @@ struct ClipFileSpec {
 // Frame f's 73 pages (lead page first) as one buffer of 73 x 8192 bytes, zeroed before the call.
 using FillFrame = std::function<void(int f, std::uint8_t* frame)>;
 
-ClipStreamHeader ClipHeader(const ClipFileSpec& spec);
-bool WriteClipFile(const std::filesystem::path& file, const ClipFileSpec& spec,
+ClipStreamHeader ClipHeader(const ClipFileShape& shape);
+bool WriteClipFile(const std::filesystem::path& file, const ClipFileShape& shape,
                    const FillFrame& fill = {});
 
 // Stored row r of a frame buffer: its lead byte, then 480 bytes of line data.

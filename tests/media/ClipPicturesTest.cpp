@@ -31,8 +31,8 @@ class ClipPicturesTest : public ::testing::Test {
 TEST_F(ClipPicturesTest, RowOfPlusOneCodesRisesFromTheColourStartAndStaysAtWhite) {
   for (int chip : {1, 3, 5, 9}) {
     const auto file = File("rise");
-    test::ClipFileSpec spec;
-    ASSERT_TRUE(test::WriteClipFile(file, spec, [](int, std::uint8_t* frame) {
+    test::ClipFileShape shape;
+    ASSERT_TRUE(test::WriteClipFile(file, shape, [](int, std::uint8_t* frame) {
       std::memset(test::StoredRow(frame, 0) + 1, 0x33, 480);
     }));
     ClipPictures clip;
@@ -97,9 +97,9 @@ TEST(UyvyToRgbTest, ConvertsWithTheDevicesIntegerMatrix) {
 
 TEST_F(ClipPicturesTest, LogoRowsAreRawAndTheRestOfTheLineIsZeroGroups) {
   const auto file = File("logo");
-  test::ClipFileSpec spec;
-  spec.Kind = 2;
-  ASSERT_TRUE(test::WriteClipFile(file, spec, [](int, std::uint8_t* frame) {
+  test::ClipFileShape shape;
+  shape.Kind = 2;
+  ASSERT_TRUE(test::WriteClipFile(file, shape, [](int, std::uint8_t* frame) {
     std::uint8_t* d = test::StoredRow(frame, 3) + 1;
     for (int i = 0; i < 480; ++i) d[i] = static_cast<std::uint8_t>(i);
   }));
@@ -127,9 +127,9 @@ TEST_F(ClipPicturesTest, LogoRowsAreRawAndTheRestOfTheLineIsZeroGroups) {
 
 TEST_F(ClipPicturesTest, EachFramesSoundFillsBothChannelsOfItsSlot) {
   const auto file = File("sound");
-  test::ClipFileSpec spec;
-  spec.Frames = 2;
-  ASSERT_TRUE(test::WriteClipFile(file, spec, [](int f, std::uint8_t* frame) {
+  test::ClipFileShape shape;
+  shape.Frames = 2;
+  ASSERT_TRUE(test::WriteClipFile(file, shape, [](int f, std::uint8_t* frame) {
     for (int s = 0; s < 1920; ++s)
       test::PutLeadSample(frame, s, static_cast<std::int16_t>((f ? -1 : 1) * (s * 17 - 9000)));
     // Bytes past the samples (and the page link) must never reach the sound.
@@ -153,19 +153,19 @@ TEST_F(ClipPicturesTest, EachFramesSoundFillsBothChannelsOfItsSlot) {
 TEST_F(ClipPicturesTest, DamagedClipFilesAreRefusedWithAReason) {
   struct Case {
     const char* name;
-    test::ClipFileSpec spec;
+    test::ClipFileShape shape;
     int cutBytes;  // taken off the end of the file
     const char* reason;
   };
-  test::ClipFileSpec noFrames;
+  test::ClipFileShape noFrames;
   noFrames.Frames = 0;
-  test::ClipFileSpec tooWide;
+  test::ClipFileShape tooWide;
   tooWide.Width = 4000;
-  test::ClipFileSpec tooHigh;
+  test::ClipFileShape tooHigh;
   tooHigh.Height = 60000;
-  test::ClipFileSpec noWidth;
+  test::ClipFileShape noWidth;
   noWidth.Width = 0;
-  test::ClipFileSpec three;
+  test::ClipFileShape three;
   three.Frames = 3;
   const Case cases[] = {
       {"none", noFrames, 0, "no frames"},      {"wide", tooWide, 0, "picture size"},
@@ -174,7 +174,7 @@ TEST_F(ClipPicturesTest, DamagedClipFilesAreRefusedWithAReason) {
   };
   for (const Case& c : cases) {
     const auto file = File(c.name);
-    ASSERT_TRUE(test::WriteClipFile(file, c.spec));
+    ASSERT_TRUE(test::WriteClipFile(file, c.shape));
     if (c.cutBytes)
       std::filesystem::resize_file(file, std::filesystem::file_size(file) - c.cutBytes);
     ClipPictures clip;
@@ -192,10 +192,10 @@ TEST_F(ClipPicturesTest, DamagedClipFilesAreRefusedWithAReason) {
 
 TEST_F(ClipPicturesTest, CommentAndFramesBeyondTheClip) {
   const auto file = File("4.0");
-  test::ClipFileSpec spec;
-  spec.Frames = 2;
-  spec.Comment = std::string(49, 'c') + "cut";
-  ASSERT_TRUE(test::WriteClipFile(file, spec));
+  test::ClipFileShape shape;
+  shape.Frames = 2;
+  shape.Comment = std::string(49, 'c') + "cut";
+  ASSERT_TRUE(test::WriteClipFile(file, shape));
   ClipPictures clip;
   ASSERT_TRUE(clip.Open(file, 0)) << clip.Error();
   EXPECT_EQ(clip.Comment(), std::string(49, 'c'));

@@ -53,7 +53,7 @@ class FullExportFiles : public ::testing::Test {
       int channel, int frames, const std::function<void(int, int, std::uint8_t*)>& fill) {
     std::vector<std::filesystem::path> files;
     for (int chip : ChannelChips(channel)) {
-      test::ClipFileSpec layout;
+      test::ClipFileShape layout;
       layout.Slot = 4;
       layout.Frames = frames;
       layout.Kind = ChannelKind(channel);
@@ -223,14 +223,14 @@ TEST_F(FullExportFiles, FailuresNameTheCauseAndKeepTheTarget) {
        "is shorter than its 2 frames"},
       {"other frame count",
        [&](auto& files) {
-         test::ClipFileSpec layout;
+         test::ClipFileShape layout;
          layout.Frames = 3;
          ASSERT_TRUE(test::WriteClipFile(files[1], layout));
        },
        "has 3 frames, chip 0 has 2"},
       {"other kind",
        [&](auto& files) {
-         test::ClipFileSpec layout;
+         test::ClipFileShape layout;
          layout.Frames = 2;
          layout.Kind = 2;
          ASSERT_TRUE(test::WriteClipFile(files[0], layout));

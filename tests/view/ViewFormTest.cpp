@@ -48,10 +48,10 @@ class ViewFormTest : public ::testing::Test {
     app();
     std::filesystem::create_directories(paths::workFolder());
   }
-  std::unique_ptr<TViewForm> Open(int chip, int slot, const test::ClipFileSpec& spec,
+  std::unique_ptr<TViewForm> Open(int chip, int slot, const test::ClipFileShape& shape,
                                   bool logo = false, std::filesystem::path saveAs = {}) {
     EXPECT_TRUE(test::WriteClipFile(
-        paths::workFolder() / (std::to_string(slot) + "." + std::to_string(chip)), spec,
+        paths::workFolder() / (std::to_string(slot) + "." + std::to_string(chip)), shape,
         FillFrame));
     TViewForm::Services services;
     services.op = &answers_;
@@ -72,11 +72,11 @@ class ViewFormTest : public ::testing::Test {
 };
 
 TEST_F(ViewFormTest, ShowsFramesOfTheClipFileAndDeletesItWhenClosed) {
-  test::ClipFileSpec spec;
-  spec.Slot = 4;
-  spec.Frames = 3;
-  spec.Comment = std::string(49, 'k');
-  auto form = Open(0, 4, spec);
+  test::ClipFileShape shape;
+  shape.Slot = 4;
+  shape.Frames = 3;
+  shape.Comment = std::string(49, 'k');
+  auto form = Open(0, 4, shape);
   const auto file = paths::workFolder() / "4.0";
   EXPECT_EQ(form->ClipFilePath(), file);
   EXPECT_EQ(find<QSlider>(*form, "TrackBar1")->maximum(), 2);
@@ -102,11 +102,11 @@ TEST_F(ViewFormTest, ShowsFramesOfTheClipFileAndDeletesItWhenClosed) {
 }
 
 TEST_F(ViewFormTest, SaveVideoShowsEveryFrameAndLeavesOnlyTheAvi) {
-  test::ClipFileSpec spec;
-  spec.Slot = 1;
-  spec.Frames = 3;
+  test::ClipFileShape shape;
+  shape.Slot = 1;
+  shape.Frames = 3;
   const auto target = home_.path() / "out.avi";
-  auto form = Open(0, 1, spec, false, target);
+  auto form = Open(0, 1, shape, false, target);
   find<QMenu>(*form, "PopupMenu1")->actions().front()->trigger();
   EXPECT_TRUE(answers_.messages.empty()) << answers_.messages.front();
   // The export moved the track bar through every frame and shows the last one.
@@ -136,8 +136,8 @@ TEST_F(ViewFormTest, SaveVideoShowsEveryFrameAndLeavesOnlyTheAvi) {
 }
 
 TEST_F(ViewFormTest, LogoLayoutShowsTheTopLeftOfTheFrame) {
-  test::ClipFileSpec spec;
-  auto form = Open(1, 0, spec, true);
+  test::ClipFileShape shape;
+  auto form = Open(1, 0, shape, true);
   EXPECT_EQ(find<QWidget>(*form, "Image1")->size(), QSize(240, 240));
   EXPECT_EQ(form->Picture().size(), QSize(240, 240));
   // The rows rise from the colour start value (chip 1) one step per sample.
@@ -149,9 +149,9 @@ TEST_F(ViewFormTest, LogoLayoutShowsTheTopLeftOfTheFrame) {
 }
 
 TEST_F(ViewFormTest, ADamagedClipFileShowsBlackWithAMessage) {
-  test::ClipFileSpec spec;
-  spec.Frames = 0;
-  auto form = Open(2, 7, spec);
+  test::ClipFileShape shape;
+  shape.Frames = 0;
+  auto form = Open(2, 7, shape);
   ASSERT_EQ(answers_.messages.size(), 1u);
   EXPECT_NE(answers_.messages[0].find("holds no frames"), std::string::npos);
   EXPECT_EQ(find<QSlider>(*form, "TrackBar1")->maximum(), 0);
