@@ -54,7 +54,7 @@ bool prepareClipFiles(int channel, const std::vector<std::filesystem::path>& fil
   FrameBuffer buffer;
   std::vector<std::uint8_t> sound(kFrameAudioBytes);
   for (std::size_t i = 0; i < files.size(); ++i) {
-    test::ClipFileSpec layout;
+    test::ClipFileShape layout;
     layout.Frames = frames;
     layout.Kind = channel == 2 ? 1 : 0;
     const bool ok = test::WriteClipFile(files[i], layout, [&](int f, std::uint8_t* out) {
