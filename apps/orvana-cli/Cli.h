@@ -35,7 +35,7 @@ struct FullExportRequest {
   std::string channel;  // --channel NAME
   int number = 1;       // --number N
   std::string file;     // -o FILE.avi
-  std::string codec;    // --codec ffv1|mjpeg|mpeg4, empty: ffv1
+  std::string codec;    // --codec utvideo|ffv1|mjpeg|mpeg4, empty: the export's own
 };
 // Adds --channel and --full to the export command (which owns --number, -o and --codec).
 void addFullExportOptions(CLI::App& command, FullExportRequest& request);

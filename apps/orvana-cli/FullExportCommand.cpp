@@ -25,7 +25,9 @@ struct FullExportSession : WithOperator<TerminalOperator>, DeviceStack {
 };
 
 bool codecOf(const std::string& name, AviCodec& codec) {
-  if (name.empty() || name == "ffv1")
+  if (name.empty() || name == "utvideo")
+    codec = AviCodec::UtVideo;
+  else if (name == "ffv1")
     codec = AviCodec::Ffv1;
   else if (name == "mjpeg")
     codec = AviCodec::Mjpeg;
@@ -44,9 +46,9 @@ int runFullExport(const Globals& g, const FullExportRequest& r) {
     std::fprintf(stderr, "Unknown channel %s.\n", r.channel.c_str());
     return 2;
   }
-  AviCodec codec = AviCodec::Ffv1;
+  AviCodec codec = AviCodec::UtVideo;
   if (!codecOf(r.codec, codec)) {
-    std::fprintf(stderr, "Unknown codec %s (ffv1, mjpeg or mpeg4).\n", r.codec.c_str());
+    std::fprintf(stderr, "Unknown codec %s (utvideo, ffv1, mjpeg or mpeg4).\n", r.codec.c_str());
     return 2;
   }
   if (r.number < 1 || r.number > kClipSlots) {
@@ -76,7 +78,7 @@ void addFullExportOptions(CLI::App& command, FullExportRequest& r) {
       ->check(CLI::IsMember({"clip1", "clip2", "wipe", "logo"}));
   command.add_flag("--full", r.full,
                    "full export: every chip of the channel decoded at full size, with sound and "
-                   "keys (lossless FFV1 unless --codec says otherwise)");
+                   "keys (lossless Ut Video unless --codec says otherwise)");
 }
 
 }  // namespace orvana::cli

@@ -118,6 +118,8 @@ int exportView(const Globals& g, const FullExportRequest& shared, const ViewExpo
   AviCodec codec = AviCodec::Mjpeg;
   if (shared.codec == "ffv1")
     codec = AviCodec::Ffv1;
+  else if (shared.codec == "utvideo")
+    codec = AviCodec::UtVideo;
   else if (shared.codec == "mpeg4")
     codec = AviCodec::Mpeg4;
   ClipFileOwner owner{readBack(g, r.chip, shared.number)};
@@ -162,8 +164,9 @@ void addViewCommands(CLI::App& app, Globals& g, int& exitCode) {
   ex->add_option("--number", shared->number, "Clip number 1..100")->required()->check(numberRange);
   ex->add_option("-o", shared->file, "AVI file")->required();
   ex->add_option("--codec", shared->codec,
-                 "mjpeg, ffv1 or mpeg4 (default: mjpeg for the view export, ffv1 for --full)")
-      ->check(CLI::IsMember({"ffv1", "mjpeg", "mpeg4"}));
+                 "mjpeg, utvideo, ffv1 or mpeg4 (default: mjpeg for the view export, utvideo for "
+                 "--full)")
+      ->check(CLI::IsMember({"utvideo", "ffv1", "mjpeg", "mpeg4"}));
   auto* wavOpt = ex->add_option("--wav", er->wav, "view export: also keep the sound as this WAV");
   auto* logoOpt =
       ex->add_flag("--logo", er->logo, "view export: the logo channel's 240 x 240 view");

@@ -5,7 +5,7 @@
 // frames at the loopback floor (a page read is one small list write and eight 1024-byte data
 // reads; a frame is 73 pages per chip). An export at or above that rate keeps up with the
 // read-back that comes before it. Also printed: the decoding alone, each codec's export and the
-// memory the FFV1 export takes above the program's idle size, and the PSNR of the recovered bars.
+// memory each export takes above the program's idle size, and the PSNR of the recovered bars.
 
 #include <algorithm>
 #include <cmath>
@@ -146,14 +146,17 @@ int main(int argc, char** argv) {
       decodeFps, decodeFps / linkFps, psnr(clip.Colour(), source));
   clip.Close();
 
-  // (3) the whole export per codec, and a super wipe (three picture streams) in FFV1 and MJPEG.
+  // (3) the whole export per codec (Ut Video is the default), and a super wipe (three picture
+  // streams).
   const struct {
     int channel;
     AviCodec codec;
     const char* name;
-  } runs[] = {{0, AviCodec::Ffv1, "clip 1 FFV1"},
+  } runs[] = {{0, AviCodec::UtVideo, "clip 1 UtVideo"},
+              {0, AviCodec::Ffv1, "clip 1 FFV1"},
               {0, AviCodec::Mjpeg, "clip 1 MJPEG"},
               {0, AviCodec::Mpeg4, "clip 1 MPEG-4"},
+              {2, AviCodec::UtVideo, "wipe UtVideo"},
               {2, AviCodec::Ffv1, "wipe FFV1"},
               {2, AviCodec::Mjpeg, "wipe MJPEG"}};
   bool allOk = true;
@@ -178,7 +181,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     const auto bytes = ok ? std::filesystem::file_size(job.Target, ec) : 0;
     std::printf(
-        "(3) export %-13s %3d frames: %s in %.1f s = %.1f frames/s, ratio to the floor "
+        "(3) export %-14s %3d frames: %s in %.1f s = %.1f frames/s, ratio to the floor "
         "%.2f, %.1f MB",
         r.name, n, ok ? "ok" : error.c_str(), seconds, n / seconds, n / seconds / floorFps,
         double(bytes) / 1e6);

@@ -42,8 +42,35 @@ const char* CodecName(AviCodec c) {
       return "FFV1";
     case AviCodec::Mpeg4:
       return "MPEG-4";
+    case AviCodec::UtVideo:
+      return "Ut Video";
   }
   return "?";
+}
+
+// Planar G, B, R (FFmpeg's order) from 32-bit pixel words 0x..RRGGBB, or a grey plane copied
+// into all three.
+void SplitPlanes(const std::uint8_t* src, int srcStride, bool grey, AVFrame& frame) {
+  const int w = frame.width;
+  for (int y = 0; y < frame.height; ++y) {
+    const std::uint8_t* in = src + std::ptrdiff_t(y) * srcStride;
+    std::uint8_t* g = frame.data[0] + std::ptrdiff_t(y) * frame.linesize[0];
+    std::uint8_t* b = frame.data[1] + std::ptrdiff_t(y) * frame.linesize[1];
+    std::uint8_t* r = frame.data[2] + std::ptrdiff_t(y) * frame.linesize[2];
+    if (grey) {
+      std::memcpy(g, in, std::size_t(w));
+      std::memcpy(b, in, std::size_t(w));
+      std::memcpy(r, in, std::size_t(w));
+      continue;
+    }
+    const auto* words = reinterpret_cast<const std::uint32_t*>(in);
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t p = words[x];
+      b[x] = static_cast<std::uint8_t>(p);
+      g[x] = static_cast<std::uint8_t>(p >> 8);
+      r[x] = static_cast<std::uint8_t>(p >> 16);
+    }
+  }
 }
 
 // The file written through our own descriptor, so that Finish() can sync it and a write error
@@ -221,6 +248,11 @@ struct AviWriter::Impl {
         pix = AV_PIX_FMT_YUV420P;
         quality = kMpeg4Quality;
         break;
+      case AviCodec::UtVideo:
+        // Planar G, B, R filled by our own loops below: exact, and a key shows as grey anywhere.
+        id = AV_CODEC_ID_UTVIDEO;
+        pix = AV_PIX_FMT_GBRP;
+        break;
     }
     const AVCodec* codec = avcodec_find_encoder(id);
     if (codec == nullptr)
@@ -244,7 +276,10 @@ struct AviWriter::Impl {
       e->global_quality = FF_QP2LAMBDA * quality;
     }
     if (Oc->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int r = avcodec_open2(e, codec, nullptr);
+    AVDictionary* options = nullptr;
+    if (format.Codec == AviCodec::UtVideo) av_dict_set(&options, "pred", "median", 0);
+    int r = avcodec_open2(e, codec, &options);
+    av_dict_free(&options);
     if (r < 0)
       return Fail(std::string("Cannot open the ") + CodecName(format.Codec) + " encoder", r);
     r = avcodec_parameters_from_context(v.Stream->codecpar, e);
@@ -262,7 +297,7 @@ struct AviWriter::Impl {
     r = av_frame_get_buffer(v.Frame, 0);
     if (r < 0) return Fail("Cannot allocate a picture", r);
     v.Source = format.Grey ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_0RGB32;
-    if (v.Source != pix) {
+    if (v.Source != pix && pix != AV_PIX_FMT_GBRP) {
       v.Sws = sws_getContext(format.Width, format.Height, v.Source, format.Width, format.Height,
                              pix, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
       if (v.Sws == nullptr) return Fail("Cannot set up the colour conversion");
@@ -366,6 +401,8 @@ struct AviWriter::Impl {
       const int strides[4] = {srcStride, 0, 0, 0};
       if (sws_scale(v.Sws, planes, strides, 0, h, v.Frame->data, v.Frame->linesize) != h)
         return Fail("Colour conversion failed");
+    } else if (v.Frame->format == AV_PIX_FMT_GBRP) {
+      SplitPlanes(src, srcStride, v.Format.Grey, *v.Frame);
     } else {
       const std::size_t rowBytes = std::size_t(w) * (v.Format.Grey ? 1 : 4);
       for (int y = 0; y < h; ++y)

@@ -16,8 +16,9 @@ namespace orvana {
 
 enum class AviCodec {
   Mjpeg,  // plays everywhere; the view export's default
-  Ffv1,   // lossless
-  Mpeg4,  // smaller, lossy
+  Ffv1,     // lossless, smallest, but its encoder reserves about 320 MiB per 1080p stream
+  Mpeg4,    // smaller, lossy
+  UtVideo,  // lossless planar RGB with a small working set; a grey stream has three equal planes
 };
 
 class AviWriter {

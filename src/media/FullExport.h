@@ -77,7 +77,7 @@ struct FullExportJob {
   int Channel = 0;
   std::vector<std::filesystem::path> Files;  // one clip file per chip, in ChannelChips order
   std::filesystem::path Target;
-  AviCodec Codec = AviCodec::Ffv1;
+  AviCodec Codec = AviCodec::UtVideo;
   std::string StatusPrefix;  // status panel 0 shows it before the export's own progress
   // Asked after every frame (after the operator's processEvents); false cancels.
   std::function<bool()> KeepGoing;
@@ -97,7 +97,7 @@ class FullExport {
   // confirmed cancel ("Process canceled.") are told to the operator and return false; the target
   // is then left as it was.
   bool Export(int channel, int n, const std::filesystem::path& target,
-              AviCodec codec = AviCodec::Ffv1);
+              AviCodec codec = AviCodec::UtVideo);
 
   // True when the last Export stopped on a confirmed cancel.
   bool Canceled() const { return canceled_; }

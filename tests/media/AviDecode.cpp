@@ -45,6 +45,17 @@ QImage ToImage(Decoder& d, const AVFrame* frame) {
     }
     return rgb;
   }
+  if (format == AV_PIX_FMT_GBRP) {
+    // Planar G, B, R put back together by hand, so nothing can round.
+    for (int y = 0; y < h; ++y) {
+      auto* out = reinterpret_cast<std::uint32_t*>(rgb.scanLine(y));
+      const std::uint8_t* g = frame->data[0] + std::ptrdiff_t(y) * frame->linesize[0];
+      const std::uint8_t* b = frame->data[1] + std::ptrdiff_t(y) * frame->linesize[1];
+      const std::uint8_t* r = frame->data[2] + std::ptrdiff_t(y) * frame->linesize[2];
+      for (int x = 0; x < w; ++x) out[x] = 0xFF000000u | (r[x] << 16) | (g[x] << 8) | b[x];
+    }
+    return rgb;
+  }
   d.Sws = sws_getCachedContext(d.Sws, w, h, format, w, h, AV_PIX_FMT_BGR0,
                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                nullptr, nullptr);

@@ -12,8 +12,8 @@
 namespace orvana::test {
 
 struct DecodedVideo {
-  std::string Codec;        // FFmpeg's codec name, e.g. "mjpeg", "ffv1"
-  std::string PixelFormat;  // as stored, e.g. "yuvj420p", "bgr0", "gray"
+  std::string Codec;        // FFmpeg's codec name, e.g. "mjpeg", "ffv1", "utvideo"
+  std::string PixelFormat;  // as stored, e.g. "yuvj420p", "bgr0", "gray", "gbrp"
   int Width = 0;
   int Height = 0;
   double FrameRate = 0;        // the rate the stream declares

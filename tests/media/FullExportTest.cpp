@@ -112,21 +112,19 @@ TEST_P(FullExportChannels, EveryStreamEqualsThePlainDecodeOfTheStoredLines) {
   std::filesystem::create_directories(target.parent_path());
   const int frames = 2;
   const auto files = MakeFiles(c.channel, frames, RandomFrame);
-  ASSERT_TRUE(Export(c.channel, files, AviCodec::Ffv1)) << error;
+  ASSERT_TRUE(Export(c.channel, files, FullExportJob{}.Codec)) << error;
 
   const test::DecodedAvi avi = test::DecodeAvi(target);
   ASSERT_EQ(avi.Error, "");
   ASSERT_EQ(int(avi.Videos.size()), 1 + c.keys);
   for (std::size_t v = 0; v < avi.Videos.size(); ++v) {
     SCOPED_TRACE("stream " + std::to_string(v));
-    EXPECT_EQ(avi.Videos[v].Codec, "ffv1");
+    EXPECT_EQ(avi.Videos[v].Codec, "utvideo");
+    EXPECT_EQ(avi.Videos[v].PixelFormat, "gbrp");
     EXPECT_EQ(avi.Videos[v].Width, c.width);
     EXPECT_EQ(avi.Videos[v].Height, 1080);
     EXPECT_DOUBLE_EQ(avi.Videos[v].FrameRate, 25.0);
     ASSERT_EQ(int(avi.Videos[v].Frames.size()), frames);
-    // Keys stay one grey plane; the colour comes back word for word.
-    EXPECT_EQ(avi.Videos[v].Frames[0].format(),
-              v == 0 ? QImage::Format_RGB32 : QImage::Format_Grayscale8);
   }
   for (int f = 0; f < frames; ++f) {
     SCOPED_TRACE("frame " + std::to_string(f));
@@ -247,7 +245,7 @@ TEST_F(FullExportFiles, FailuresNameTheCauseAndKeepTheTarget) {
     }
     auto files = MakeFiles(0, 2, good);
     c.spoil(files);
-    EXPECT_FALSE(Export(0, files, AviCodec::Ffv1));
+    EXPECT_FALSE(Export(0, files, FullExportJob{}.Codec));
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(FileText(target), "keep");
     EXPECT_EQ(FolderNames(target.parent_path()), std::set<std::string>{"full.avi"});
@@ -256,7 +254,7 @@ TEST_F(FullExportFiles, FailuresNameTheCauseAndKeepTheTarget) {
   // A target folder that does not exist.
   const auto files = MakeFiles(0, 2, good);
   target = home.path() / "none" / "full.avi";
-  EXPECT_FALSE(Export(0, files, AviCodec::Ffv1));
+  EXPECT_FALSE(Export(0, files, FullExportJob{}.Codec));
   EXPECT_NE(error, "");
   EXPECT_FALSE(std::filesystem::exists(target.parent_path()));
 }
@@ -269,7 +267,7 @@ TEST_F(FullExportFiles, ACancelAfterAFrameDropsTheFileAndKeepsTheTarget) {
   }
   const auto files = MakeFiles(2, 3, RandomFrame);
   int asked = 0;
-  EXPECT_FALSE(Export(2, files, AviCodec::Ffv1, [&] { return ++asked < 2; }));
+  EXPECT_FALSE(Export(2, files, FullExportJob{}.Codec, [&] { return ++asked < 2; }));
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(error, "") << "a cancel is no failure";
   EXPECT_EQ(FileText(target), "keep");

@@ -127,14 +127,20 @@ inline std::int16_t LeadSample(const Pages& frame, int s) {
   return std::int16_t(std::uint16_t(p[0] | (p[1] << 8)));
 }
 
-// The first pixel where two pictures differ, as text; empty when they are equal.
+// The first pixel where two pictures differ, as text; empty when they are equal. A grey picture
+// equals a colour one whose red, green and blue all carry its level.
 inline std::string FirstDifference(const QImage& got, const QImage& want) {
   if (got.size() != want.size()) return "size differs";
   const bool grey = want.format() == QImage::Format_Grayscale8;
+  const bool greyGot = got.format() == QImage::Format_Grayscale8;
   for (int y = 0; y < want.height(); ++y) {
     for (int x = 0; x < want.width(); ++x) {
-      const std::uint32_t a = grey ? got.constScanLine(y)[x] : got.pixel(x, y) | 0xFF000000u;
-      const std::uint32_t b = grey ? want.constScanLine(y)[x] : want.pixel(x, y) | 0xFF000000u;
+      std::uint32_t a = greyGot ? got.constScanLine(y)[x] : got.pixel(x, y) | 0xFF000000u;
+      std::uint32_t b = grey ? want.constScanLine(y)[x] : want.pixel(x, y) | 0xFF000000u;
+      if (grey != greyGot) {
+        if (greyGot) a = qRgb(int(a), int(a), int(a));
+        if (grey) b = qRgb(int(b), int(b), int(b));
+      }
       if (a != b) {
         char text[96];
         std::snprintf(text, sizeof text, "(%d, %d): got %08x, want %08x", x, y, a, b);

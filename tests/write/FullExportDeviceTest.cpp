@@ -207,7 +207,7 @@ TEST_P(FullExportDevice, TheFileHoldsWhatTheChipsHold) {
   const std::size_t streams = c.channel == 2 ? 3 : logo ? 2 : 1;
   ASSERT_EQ(avi.Videos.size(), streams);
   for (const auto& v : avi.Videos) {
-    EXPECT_EQ(v.Codec, "ffv1");
+    EXPECT_EQ(v.Codec, "utvideo");
     ASSERT_EQ(int(v.Frames.size()), frames);
   }
   const ClipKind kind = KindOfChannel(c.channel);
