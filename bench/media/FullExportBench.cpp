@@ -152,12 +152,9 @@ int main(int argc, char** argv) {
     int channel;
     AviCodec codec;
     const char* name;
-  } runs[] = {{0, AviCodec::UtVideo, "clip 1 UtVideo"},
-              {0, AviCodec::Ffv1, "clip 1 FFV1"},
-              {0, AviCodec::Mjpeg, "clip 1 MJPEG"},
-              {0, AviCodec::Mpeg4, "clip 1 MPEG-4"},
-              {2, AviCodec::UtVideo, "wipe UtVideo"},
-              {2, AviCodec::Ffv1, "wipe FFV1"},
+  } runs[] = {{0, AviCodec::UtVideo, "clip 1 UtVideo"}, {0, AviCodec::Ffv1, "clip 1 FFV1"},
+              {0, AviCodec::Mjpeg, "clip 1 MJPEG"},     {0, AviCodec::Mpeg4, "clip 1 MPEG-4"},
+              {2, AviCodec::UtVideo, "wipe UtVideo"},   {2, AviCodec::Ffv1, "wipe FFV1"},
               {2, AviCodec::Mjpeg, "wipe MJPEG"}};
   bool allOk = true;
   for (const auto& r : runs) {

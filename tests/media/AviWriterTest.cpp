@@ -145,8 +145,8 @@ TEST_P(AviWriterCodecs, PictureKeyAndSoundComeBackFromFfmpeg) {
         int worst = 0;
         for (int y = 0; y < kH; ++y)
           for (int x = 0; x < kW; ++x)
-            for (const int level : {qRed(key.pixel(x, y)), qGreen(key.pixel(x, y)),
-                                    qBlue(key.pixel(x, y))})
+            for (const int level :
+                 {qRed(key.pixel(x, y)), qGreen(key.pixel(x, y)), qBlue(key.pixel(x, y))})
               worst = std::max(worst, std::abs(level - qBlue(wanted.pixel(x, y))));
         EXPECT_LE(worst, c.tolerance) << "key frame " << f;
       }

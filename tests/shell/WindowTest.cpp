@@ -28,6 +28,7 @@
 #include "devsim/DeviceSimulator.h"
 #include "link/TimingTable.h"
 #include "link/ZT_MEM.h"
+#include "media/AviDecode.h"
 #include "media/AviFixture.h"
 #include "media/WriteProcess.h"
 #include "shell/MainWindow.h"
@@ -422,6 +423,55 @@ TEST_F(WindowTest, ViewReadsTheSelectedClipBackAndShowsItUntilClosed) {
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_EQ(answers_.messages, std::vector<std::string>{});
   EXPECT_TRUE(find<QToolButton>("WriteButton")->isEnabled());
+}
+
+TEST_F(WindowTest, SaveFullVideoExportsTheWholeChannelFromTheViewAndKeepsTheViewedChip) {
+  ini().writeString("CurrDir", "ClipFile", ShortClip());
+  open();
+  WriteThroughButton("5", "Full");
+  ASSERT_EQ(window_->view()->Timeline.count(), 1);
+  ClickStrip(Qt::LeftButton, 0);
+  const int viewedChip = store().CurrentChip;
+  const int frames = store().ClipDirectory[4].FrameCount;
+  const auto target = home_.path() / "exports" / "full.avi";
+  std::filesystem::create_directories(target.parent_path());
+  window_->op().fileAnswers = {target.string()};
+  bool exported = false;
+  QTimer poll;
+  int polls = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* form = window_->findChild<TViewForm*>();
+    if (++polls > 6000) poll.stop();
+    if (form == nullptr || !form->isVisible()) return;
+    poll.stop();
+    auto* item = form->findChild<QAction*>(QStringLiteral("SaveFullVideo1"));
+    EXPECT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "Save full video...");
+    item->trigger();  // runs the read-back of both chips and the export, then returns
+    exported = std::filesystem::exists(target);
+    EXPECT_EQ(store().CurrentChip, viewedChip) << "the viewed chip is selected again";
+    auto* bar = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    form->close();
+  });
+  poll.start(5);
+  find<QAction>("View1")->trigger();
+  ASSERT_TRUE(exported);
+  EXPECT_EQ(answers_.messages, std::vector<std::string>{});
+  const test::DecodedAvi avi = test::DecodeAvi(target);
+  ASSERT_EQ(avi.Error, "");
+  ASSERT_EQ(avi.Videos.size(), 1u);
+  EXPECT_EQ(avi.Videos[0].Codec, "utvideo");
+  EXPECT_EQ(avi.Videos[0].Width, 1920);
+  EXPECT_EQ(avi.Videos[0].Height, 1080);
+  EXPECT_EQ(int(avi.Videos[0].Frames.size()), frames);
+  EXPECT_EQ(avi.AudioChannels, 2);
+  EXPECT_EQ(avi.Samples.size(), std::size_t(2 * 1920 * frames));
+  // Only the export is left: the read-back's clip files are gone.
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(paths::workFolder()))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{});
 }
 
 }  // namespace
