@@ -75,23 +75,24 @@ bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle) 
 }
 
 bool ZT_FLASH::readRawPage(std::uint8_t* page, std::uint32_t row) {
-  // No code tells a late reply standing in for a piece of a raw page (a thumbnail), so once the
-  // link has resent requests, during this transfer or lately, a transfer counts only when the
-  // next one gives the same bytes.
-  PageBuffer candidate{};
-  bool haveCandidate = false;
+  // No code tells a stray reply standing in for a piece of a raw page (a thumbnail). A resent
+  // data read makes the chip hand out its next piece, and the late first reply then arrives
+  // while a later piece is awaited: the page comes out shifted, and the same way each time the
+  // late reply falls on the same piece, so two equal transfers prove nothing. A transfer counts
+  // only when it started after the late replies of earlier resends had time to arrive and no
+  // request of its own was resent.
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (link_.ReadResends != resendsSeen_) {
+      resendsSeen_ = link_.ReadResends;
+      lastResendAt_ = tickCount();
+    }
+    const std::uint32_t quiet = tickCount() - lastResendAt_;
+    if (quiet < kQuietMs) DelayMs(static_cast<int>(kQuietMs - quiet));
     const std::int32_t before = link_.ReadResends;
-    if (before != resendsSeen_) lastResendAt_ = tickCount();
-    const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
-    if (!transferPage(page, row, attempt > 0)) return false;
+    if (!transferPage(page, row, attempt > 0)) break;
     resendsSeen_ = link_.ReadResends;
-    if (resendsSeen_ != before) lastResendAt_ = tickCount();
-    if (haveCandidate ? std::memcmp(candidate.data(), page, kPageBytes) == 0
-                      : settled && resendsSeen_ == before)
-      return true;
-    std::memcpy(candidate.data(), page, kPageBytes);
-    haveCandidate = true;
+    if (resendsSeen_ == before) return true;
+    lastResendAt_ = tickCount();
     ++RejectedReads;
   }
   std::memset(page, 0, kPageBytes);
@@ -116,7 +117,7 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
     const std::int32_t before = link_.ReadResends;
     if (before != resendsSeen_) lastResendAt_ = tickCount();
     const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
-    if (!transferPage(page, row, attempt > 0)) return false;
+    if (!transferPage(page, row, attempt > 0)) break;
     resendsSeen_ = link_.ReadResends;
     if (resendsSeen_ != before) lastResendAt_ = tickCount();
     amiss = amiss || !settled || resendsSeen_ != before;
