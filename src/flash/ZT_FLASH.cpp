@@ -86,8 +86,11 @@ bool ZT_FLASH::readRawPage(std::uint8_t* page, std::uint32_t row) {
       resendsSeen_ = link_.ReadResends;
       lastResendAt_ = tickCount();
     }
+    // Two receive waits cover a reply that missed one; waiting longer would only slow thumbnails
+    // on a lossy link.
+    const std::uint32_t needed = 2 * TimingTable().ReceiveWait;
     const std::uint32_t quiet = tickCount() - lastResendAt_;
-    if (quiet < kQuietMs) DelayMs(static_cast<int>(kQuietMs - quiet));
+    if (quiet < needed) DelayMs(static_cast<int>(needed - quiet));
     const std::int32_t before = link_.ReadResends;
     if (!transferPage(page, row, attempt > 0)) break;
     resendsSeen_ = link_.ReadResends;

@@ -49,8 +49,8 @@ class ZT_FLASH {
   // (see HammingCode::IsPlausible), or that is not confirmed by a second equal transfer once a
   // transfer was rejected or the link resent requests lately, is read again, up to kReadAttempts
   // transfers in all; if none is accepted, the read fails and the buffer is cleared. A raw page
-  // (ecc 0) counts only from a transfer without resent requests that starts kQuietMs after the
-  // link last resent one (it waits for that), again up to kReadAttempts transfers.
+  // (ecc 0) counts only from a transfer without resent requests that starts two receive waits
+  // after the link last resent one (it waits for that), again up to kReadAttempts transfers.
   bool ReadPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool EraseBlock(std::uint32_t row);
