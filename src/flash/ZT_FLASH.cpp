@@ -1,6 +1,7 @@
 #include "flash/ZT_FLASH.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/Tick.h"
 #include "link/ITF_ZT.h"
@@ -113,8 +114,9 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   // edge, so once anything was amiss (a rejected transfer, or the link resending requests
   // lately: the device then sent more replies than were taken) a transfer counts only when the
   // next one gives the same payload.
-  PageBuffer candidate{};
-  bool haveCandidate = false;
+  // Every plausible payload seen so far: two equal ones confirm each other, whatever came
+  // between them, so one garbled transfer in the middle costs one more transfer, not the read.
+  std::vector<PageBuffer> seen;
   bool amiss = false;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     const std::int32_t before = link_.ReadResends;
@@ -126,15 +128,16 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
     amiss = amiss || !settled || resendsSeen_ != before;
     const HammingCode::PageReport report = code_.DecodePageReport(page);
     if (HammingCode::IsPlausible(report)) {
-      const bool agrees = haveCandidate && std::memcmp(candidate.data(), page, kPayloadBytes) == 0;
+      bool agrees = false;
+      for (const PageBuffer& earlier : seen)
+        agrees = agrees || std::memcmp(earlier.data(), page, kPayloadBytes) == 0;
       if (!amiss || agrees) {
         Corrections += report.corrected;
         return true;
       }
-      std::memcpy(candidate.data(), page, kPayloadBytes);
-      haveCandidate = true;
+      seen.emplace_back();
+      std::memcpy(seen.back().data(), page, kPayloadBytes);
     } else {
-      haveCandidate = false;
       amiss = true;
     }
     ++RejectedReads;

@@ -26,8 +26,10 @@ class ZT_FLASH {
   static constexpr int kProgramPolls = 30;
   static constexpr int kErasePolls = 1000;
   static constexpr int kChips = 12;
-  // Transfers of one page with ECC before the read fails: the first and four more.
-  static constexpr int kReadAttempts = 5;
+  // Transfers of one page before the read fails. On a link losing a few percent of its replies a
+  // transfer is spoilt about one time in five, and a read needing two equal transfers must still
+  // come through.
+  static constexpr int kReadAttempts = 8;
   // After the link resent a read request, its extra replies may arrive for this long (two read
   // windows), in ms.
   static constexpr std::uint32_t kQuietMs = 1000;
