@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
       const auto dice = static_cast<unsigned>(rng() % 100);
       rig.Forget();
       withLinkFaults({});
-      if (clips.empty() || dice < 50) {
+      if (clips.empty() || dice < 35) {
         // A write, with a failure put into a block of the chip it starts on half the time.
         int slot = 0;
         while (clips.count(slot) != 0) ++slot;
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
         ++t.writesCompleted;
         clips.insert(slot);
         check(channel, slot, false);
-      } else if (dice < 80) {
+      } else if (dice < 65) {
         // A delete of one of the channel's clips, repeated until no chip lists it.
         auto it = clips.begin();
         std::advance(it, static_cast<long>(rng() % clips.size()));
@@ -348,7 +348,7 @@ int main(int argc, char** argv) {
         }
         ++t.deletes;
         if (gone) clips.erase(it);
-      } else if (dice < 88) {
+      } else if (dice < 85) {
         // A quick format of the channel.
         rig.UseChannel(channel);
         rig.store->FormatChannel(true);
