@@ -257,7 +257,13 @@ int main(int argc, char** argv) {
         if (got.empty()) {
           if (final) {
             ++t.lost;
-            std::printf("  LOST: clip %d of channel %d on chip %d\n", slot + 1, channel, chips[k]);
+            std::printf(
+                "  LOST: clip %d of channel %d on chip %d (connected %d, listed %d, %d "
+                "frames; last message: %s)\n",
+                slot + 1, channel, chips[k], rig.store->Connected() ? 1 : 0,
+                rig.store->IsClipValid(slot) ? 1 : 0,
+                int(rig.store->ClipDirectory[std::size_t(slot)].FrameCount),
+                rig.op.messages.empty() ? "-" : rig.op.messages.back().c_str());
           } else {
             ++t.unreadable;
           }
@@ -347,6 +353,9 @@ int main(int argc, char** argv) {
           }
         }
         ++t.deletes;
+        if (verbose)
+          std::printf("  delete of clip %d on channel %d: %s\n", slot + 1, channel,
+                      gone ? "gone" : "still listed");
         if (gone) clips.erase(it);
       } else if (dice < 85) {
         // A quick format of the channel.
@@ -359,6 +368,8 @@ int main(int argc, char** argv) {
             empty = rig.store->Connected() && !rig.store->IsClipValid(n);
         }
         ++t.formats;
+        if (verbose)
+          std::printf("  quick format of channel %d: %s\n", channel, empty ? "empty" : "not empty");
         if (empty) clips.clear();
       } else {
         // Every clip of the channel read back again.
