@@ -58,10 +58,10 @@ ProfileFile ini() {
 
 // A short clip with sound; three frames keep a write to a fraction of a second.
 std::string ShortClip(int frames = 3) {
-  test::AviSpec spec;
-  spec.Frames = frames;
-  spec.AudioRate = 48000;
-  return test::Fixtures::Get("window" + std::to_string(frames), spec).string();
+  test::AviSpec fixture;
+  fixture.Frames = frames;
+  fixture.AudioRate = 48000;
+  return test::Fixtures::Get("window" + std::to_string(frames), fixture).string();
 }
 
 class WindowTest : public ::testing::Test {
