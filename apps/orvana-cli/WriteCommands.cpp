@@ -12,6 +12,7 @@
 #include "flash/PageAccess.h"
 #include "flash/ZT_FLASH.h"
 #include "link/ITF_ZT.h"
+#include "media/ClipVerify.h"
 #include "media/SourceSelection.h"
 #include "media/WriteProcess.h"
 #include "store/ClipStore.h"
@@ -72,6 +73,7 @@ struct WriteOptions {
   bool noLoop = false;
   bool timecode = false;
   bool overlap = true;  // the next frame is built while the current one is sent
+  bool verify = false;  // every frame's pages read back and compared after programming
   std::string clip, alpha, wipe;
 };
 
@@ -105,6 +107,7 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
   if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
   s.store.Channel = channel;
+  s.store.VerifyPrograms = o.verify;
   s.store.ConnectChannel();
   if (!s.store.Connected()) {
     std::fprintf(stderr, "Not connected.\n");
@@ -115,6 +118,54 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   return finish(s);
 }
 
+int verifyClip(const Globals& g, const WriteOptions& o) {
+  const int channel = ChannelFromName(o.channel.c_str());
+  if (channel < 0) {
+    std::fprintf(stderr, "Unknown channel %s.\n", o.channel.c_str());
+    return 2;
+  }
+  if (!o.number || *o.number < 1 || *o.number > kClipSlots) {
+    std::fprintf(stderr, "--number must be 1..%d.\n", kClipSlots);
+    return 2;
+  }
+  WriteSession s(g);
+  s.selection.Channel = channel;
+  s.selection.LoopChecked = o.loop && !o.noLoop;
+  s.selection.OpenClipFile(o.clip);
+  if (!s.sources.ClipSource || !s.sources.ClipSource->IsOpen()) {
+    std::fprintf(stderr, "Cannot open %s.\n", o.clip.c_str());
+    return 1;
+  }
+  if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
+  if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
+  s.store.Channel = channel;
+  VerifyRequest request;
+  request.Slot = *o.number - 1;
+  request.Comment = o.comment;
+  request.Timecode = o.timecode;
+  request.Overlap = o.overlap;
+  ClipVerifier verifier(s.store, s.selection, s.sources, s.op);
+  const VerifyResult r = verifier.Run(request);
+  if (StopRequested()) return 1;
+  switch (r.Result) {
+    case VerifyResult::Outcome::Identical:
+      std::printf("Clip %d of %s is identical to its source: %d chips, %d frames compared.\n",
+                  *o.number, o.channel.c_str(), r.ChipsCompared, r.FramesCompared);
+      return 0;
+    case VerifyResult::Outcome::Different:
+      if (r.Frame >= 0)
+        std::printf("First difference: chip %d, frame %d, page %d (row %u): %s.\n", r.Chip,
+                    r.Frame, r.Page, static_cast<unsigned>(r.Row), r.What.c_str());
+      else
+        std::printf("First difference: chip %d: %s.\n", r.Chip, r.What.c_str());
+      return 1;
+    case VerifyResult::Outcome::Failed:
+      break;
+  }
+  std::fprintf(stderr, "Verify failed%s%s\n", r.What.empty() ? "." : ": ", r.What.c_str());
+  return 1;
+}
+
 int continueWrite(const Globals& g, const WriteOptions& o) {
   if (ProfileFile(paths::settingsFile(kMainIni)).readInt("Safe write", "Active", 0) == 0) {
     std::fprintf(stderr, "No interrupted write to continue.\n");
@@ -122,6 +173,7 @@ int continueWrite(const Globals& g, const WriteOptions& o) {
   }
   WriteSession s(g);
   s.op.choice = 1;  // "Continue write process"
+  s.store.VerifyPrograms = o.verify;
   s.writer.Timecode = o.timecode;
   s.writer.Overlap = o.overlap;
   s.selection.LoopChecked = o.loop && !o.noLoop;
@@ -146,7 +198,28 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   w->add_option("clip", o->clip, "clip AVI file")->required();
   w->add_option("--alpha", o->alpha, "alpha AVI file (super wipe, logo)");
   w->add_option("--wipe", o->wipe, "wipe AVI file (super wipe)");
+  w->add_flag("--verify", o->verify,
+              "read every frame back after programming it; a difference stops the write "
+              "(continue it as after any write error)");
   w->callback([&g, &exitCode, o] { exitCode = writeClip(g, *o); });
+
+  auto v = std::make_shared<WriteOptions>();
+  CLI::App* vc = app.add_subcommand(
+      "verify", "Compare a clip on the device page by page with a new encoding of its source");
+  vc->add_option("--channel", v->channel, "clip1, clip2, wipe or logo")->required();
+  vc->add_option("--number", v->number, "clip number 1..100")->required();
+  vc->add_option("--comment", v->comment,
+                 "the comment given to the write (default: the comment is not compared)");
+  auto* vloop = vc->add_flag("--loop", v->loop, "the clip was written with Loop checked");
+  vc->add_flag("--no-loop", v->noLoop, "the clip was written with Loop unchecked (default)")
+      ->excludes(vloop);
+  vc->add_flag("--timecode", v->timecode, "the write burnt the timecode in");
+  vc->add_flag("--overlap,!--no-overlap", v->overlap,
+               "encode the next frame while the current one is read (default)");
+  vc->add_option("clip", v->clip, "clip AVI file")->required();
+  vc->add_option("--alpha", v->alpha, "alpha AVI file (super wipe, logo)");
+  vc->add_option("--wipe", v->wipe, "wipe AVI file (super wipe)");
+  vc->callback([&g, &exitCode, v] { exitCode = verifyClip(g, *v); });
 
   auto c = std::make_shared<WriteOptions>();
   CLI::App* k = app.add_subcommand("continue", "Continue an interrupted write");
@@ -156,6 +229,7 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   k->add_flag("--timecode", c->timecode, "the interrupted write burnt the timecode in");
   k->add_flag("--overlap,!--no-overlap", c->overlap,
               "build the next frame while the current one is sent (default)");
+  k->add_flag("--verify", c->verify, "read every frame back after programming it");
   k->callback([&g, &exitCode, c] { exitCode = continueWrite(g, *c); });
 }
 

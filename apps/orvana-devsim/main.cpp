@@ -4,7 +4,9 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devsim/DeviceSimulator.h"
@@ -16,7 +18,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Simulated device: register image and twelve NAND chips over UDP"};
   DeviceSimulatorOptions options;
   std::string store;
-  std::vector<std::string> failErase, failProgram, flips;
+  std::vector<std::string> failErase, failProgram, corruptProgram, flips;
   bool delayShareGiven = false;
   app.add_option("--address", options.address, "IPv4 address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "UDP port to listen on (0: any free port)")
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
                  "status reads that show busy after every program and erase");
   app.add_option("--fail-erase", failErase, "CHIP:BLOCK whose erase fails (repeatable)");
   app.add_option("--fail-program", failProgram, "CHIP:BLOCK whose programs fail (repeatable)");
+  app.add_option("--corrupt-program", corruptProgram,
+                 "CHIP:BLOCK whose programs store other data that reads back clean (repeatable)");
   app.add_option("--flip", flips, "CHIP:ROW:BYTE:BIT read back inverted (repeatable)");
   app.add_flag("--silent", options.faults.silent, "answer nothing");
   CLI11_PARSE(app, argc, argv);
@@ -50,21 +54,21 @@ int main(int argc, char** argv) {
   options.recordTraffic = false;
   options.store = store;
   if (options.faults.delayMicros > 0 && !delayShareGiven) options.faults.delayShare = 1.0;
-  for (const auto& text : failErase) {
-    orvana::devsim::BlockRef ref;
-    if (!orvana::devsim::parseBlockRef(text, ref)) {
-      std::cerr << "--fail-erase: expected CHIP:BLOCK, got " << text << "\n";
-      return 2;
+  const std::pair<const char*, std::vector<std::string>*> blockOptions[] = {
+      {"--fail-erase", &failErase},
+      {"--fail-program", &failProgram},
+      {"--corrupt-program", &corruptProgram}};
+  std::vector<orvana::devsim::BlockRef>* blockLists[] = {
+      &options.faults.failErase, &options.faults.failProgram, &options.faults.corruptProgram};
+  for (std::size_t k = 0; k < std::size(blockOptions); ++k) {
+    for (const auto& text : *blockOptions[k].second) {
+      orvana::devsim::BlockRef ref;
+      if (!orvana::devsim::parseBlockRef(text, ref)) {
+        std::cerr << blockOptions[k].first << ": expected CHIP:BLOCK, got " << text << "\n";
+        return 2;
+      }
+      blockLists[k]->push_back(ref);
     }
-    options.faults.failErase.push_back(ref);
-  }
-  for (const auto& text : failProgram) {
-    orvana::devsim::BlockRef ref;
-    if (!orvana::devsim::parseBlockRef(text, ref)) {
-      std::cerr << "--fail-program: expected CHIP:BLOCK, got " << text << "\n";
-      return 2;
-    }
-    options.faults.failProgram.push_back(ref);
   }
   for (const auto& text : flips) {
     orvana::devsim::BitFlip flip;

@@ -36,6 +36,10 @@ struct FaultPlan {
   std::uint32_t busyReads = 0;    // status reads that show busy after each program or erase
   std::vector<BlockRef> failErase{};
   std::vector<BlockRef> failProgram{};
+  // Programs into these blocks report success but store the first group of the page's ECC
+  // layout that holds data as nine zero bytes: a valid code word of other data, so the page
+  // reads back without an error and wrong.
+  std::vector<BlockRef> corruptProgram{};
   std::vector<BitFlip> flips{};
   bool silent = false;  // ignore every datagram
 

@@ -116,6 +116,16 @@ void NandArray::finishLoad(int chip, Chip& c) {
 void NandArray::finishProgram(int chip, Chip& c) {
   const std::uint32_t row = latchedRow(c, 2);
   // Out-of-range rows fail rather than wrap onto another page.
+  if (row < kRowsPerChip && listed(faults_.corruptProgram, chip, row)) {
+    constexpr std::size_t kGroupBytes = 9, kGroups = 910;
+    for (std::size_t g = 0; g < kGroups; ++g) {
+      std::uint8_t* group = c.pageRegister.data() + g * kGroupBytes;
+      if (std::any_of(group, group + kGroupBytes - 1, [](std::uint8_t b) { return b != 0; })) {
+        std::fill(group, group + kGroupBytes, 0);
+        break;
+      }
+    }
+  }
   const bool ok = row < kRowsPerChip && !listed(faults_.failProgram, chip, row) &&
                   store_.program(chip, row, c.pageRegister.data());
   c.status = ok ? kStatusPassed : static_cast<std::uint8_t>(kStatusPassed | kStatusFail);

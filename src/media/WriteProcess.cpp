@@ -68,6 +68,10 @@ std::string WriteSpeedText(const std::string& savedStatus, std::uint32_t elapsed
          figure;
 }
 
+bool ChipTakesComment(int chip) {
+  return chip == 0 || chip == 2 || chip == 4 || chip == 8;
+}
+
 WriteProcess::WriteProcess(ClipStore& store, SourceSelection& selection, MediaSources& sources,
                            Operator& op)
     : store_(store), selection_(selection), sources_(sources), op_(op) {
@@ -185,7 +189,7 @@ bool WriteProcess::WriteChip(int k, int n) {
   if (resume && store_.CurrentChip < savedChip) return true;
 
   const int chip = store_.CurrentChip;
-  const bool firstChip = chip == 0 || chip == 2 || chip == 4 || chip == 8;
+  const bool firstChip = ChipTakesComment(chip);
   std::string operatorText;
   if (!resume) {
     resume_.DeleteResumeFile();

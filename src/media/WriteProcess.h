@@ -97,6 +97,10 @@ class WriteProcess {
   bool finishing_ = false;
 };
 
+// The first chip of each channel's group is the one the write asks the number and comment for;
+// the other chips store "No comment" after the date.
+bool ChipTakesComment(int chip);
+
 // "Connected, writing clip, speed-1.20 MB/Sec, remaining time - 5 min" for a frame that took
 // `elapsedMs` with `framesLeft` frames (the current one included) still to go.
 std::string WriteSpeedText(const std::string& savedStatus, std::uint32_t elapsedMs, int framesLeft);

@@ -107,9 +107,10 @@ int ClipStore::WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFram
     q = static_cast<std::uint32_t>(next) * kPagesPerCell;
   }
 
-  SetPageLink(frame, p + 1, 0, 0);
-  if (write && !flash_.WriteFlashPage(frame, p, 1)) return -2;
-  for (int m = 1; m <= kPicturePages; ++m) {
+  // The programmed pages leave the buffer in the ECC's stored layout; a checked write keeps
+  // what each page was meant to hold.
+  if (write && VerifyPrograms) sent_.resize(static_cast<std::size_t>(kFramePages) * kPayloadSize);
+  for (int m = 0; m <= kPicturePages; ++m) {
     std::uint8_t* page = frame + static_cast<std::size_t>(m) * kPageSize;
     if (m < kPicturePages) {
       SetPageLink(page, p + static_cast<std::uint32_t>(m) + 1, 0, 0);
@@ -117,13 +118,32 @@ int ClipStore::WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFram
       const bool lastOfWipe = kind == 1 && index == totalFrames - 1;
       SetPageLink(page, q, lastOfWipe ? kLastFrameMarkValue : 0, kFrameEndMark);
     }
+    if (write && VerifyPrograms)
+      std::memcpy(&sent_[static_cast<std::size_t>(m) * kPayloadSize], page, kPayloadSize);
     if (write && !flash_.WriteFlashPage(page, p + static_cast<std::uint32_t>(m), 1)) return -2;
   }
+  if (write && VerifyPrograms && !CheckFramePages(p)) return -2;
 
   if (ResumeMode == 0 || !FrameOnFlash) {
     if (hooks.NoteFrameOnFlash) hooks.NoteFrameOnFlash(Channel, CurrentChip, index);
   }
   return 0;
+}
+
+bool ClipStore::CheckFramePages(std::uint32_t lead) {
+  std::vector<std::uint8_t> page(kPageSize, 0);
+  for (int m = 0; m < kFramePages; ++m) {
+    const std::uint32_t row = lead + static_cast<std::uint32_t>(m);
+    if (!flash_.ReadFlashPage(page.data(), row, 1)) return false;
+    const std::uint8_t* want = &sent_[static_cast<std::size_t>(m) * kPayloadSize];
+    if (std::memcmp(page.data(), want, kPayloadSize) != 0) {
+      ++VerifyMismatches;
+      op_.message("Verify error: row " + std::to_string(row) +
+                  " reads back different from what was written. You can continue later.");
+      return false;
+    }
+  }
+  return true;
 }
 
 void ClipStore::CommitCellMap() {

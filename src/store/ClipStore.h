@@ -67,6 +67,10 @@ class ClipStore {
   // frame: 73 pages of 8192 bytes (lead page first); spent once programmed.
   // 0 done, -1 no free cells, -2 a page program failed, -3 a block erase failed.
   int WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFrames, int index);
+  // Read every page of a frame back after programming it and fail the frame (-2) when one
+  // differs from what was sent.
+  bool VerifyPrograms = false;
+  int VerifyMismatches = 0;
   // Rewrites the chip's system area (directory, cell map, thumbnails) from memory and reloads it.
   bool SaveDirectory();
   // The system area as SaveDirectory programs it: the 100 record pages, the map pages and the
@@ -165,6 +169,8 @@ class ClipStore {
   ChannelListener* listener_ = nullptr;
   bool connected_ = false;
   std::string status_;
+  std::vector<std::uint8_t> sent_;  // the payloads of the frame being placed, when verified
+  bool CheckFramePages(std::uint32_t lead);
 };
 
 }  // namespace orvana
