@@ -1,7 +1,9 @@
 // Backup and restore of a channel's system areas (directory, cell map, thumbnails of every chip):
 // what an operator keeps before risky work, and what brings a channel's clips back into view when
 // a chip's directory has been lost.
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,7 @@
 #include "TerminalOperator.h"
 #include "store/ChipLayout.h"
 #include "store/ClipStore.h"
+#include "store/Journal.h"
 #include "store/SystemAreaBackup.h"
 
 namespace orvana::cli {
@@ -69,13 +72,28 @@ int restore(const Globals& g, const std::string& channelName, const std::string&
     return 1;
   ClipStore& store = s.store;
   FlashPort& flash = store.flash();
+  // The journal names the chips whose directories were replaced, and the file they came from.
+  JournalEntry journal;
+  journal.Device = store.DeviceName;
+  journal.Operation = "restore";
+  journal.Channel = channelName;
+  journal.Comment = std::filesystem::absolute(file).string();
+  const auto t0 = std::chrono::steady_clock::now();
+  auto record = [&](const char* result) {
+    if (journal.Chips.empty()) return;
+    journal.Result = result;
+    journal.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!AppendJournal(journal)) std::fprintf(stderr, "Cannot write the journal.\n");
+  };
   for (std::size_t i = 0; i < b.Chips.size(); ++i) {
     // Each chip's restore is whole; a stop comes between two of them.
     if (StopRequested()) {
       std::fprintf(stderr, "Stopped before chip %d; restore again to put back the rest.\n",
                    b.Chips[i]);
+      record("cancelled");
       return 1;
     }
+    journal.Chips.push_back(b.Chips[i]);
     // Selected without loading: a chip whose directory is lost must still be restorable.
     store.CurrentChip = b.Chips[i];
     flash.SetChipSelect(store.CurrentChip);
@@ -85,11 +103,13 @@ int restore(const Globals& g, const std::string& channelName, const std::string&
     if (!ok) {
       std::fprintf(stderr, "Chip %d: the restore failed; connect again to complete it.\n",
                    b.Chips[i]);
+      record("failed");
       return 1;
     }
     std::fprintf(stderr, "Chip %d: %d clips\n", b.Chips[i], clipsListed(store));
   }
   store.SelectChip(b.Chips.front());
+  record(store.Connected() ? "completed" : "failed");
   return store.Connected() ? 0 : 1;
 }
 

@@ -17,6 +17,7 @@
 #include "media/WriteProcess.h"
 #include "store/ClipStore.h"
 #include "store/DeviceFlashPort.h"
+#include "store/Journal.h"
 
 namespace orvana::cli {
 
@@ -72,8 +73,9 @@ struct WriteOptions {
   bool loop = false;
   bool noLoop = false;
   bool timecode = false;
-  bool overlap = true;  // the next frame is built while the current one is sent
-  bool verify = false;  // every frame's pages read back and compared after programming
+  bool overlap = true;   // the next frame is built while the current one is sent
+  bool verify = false;   // every frame's pages read back and compared after programming
+  bool journal = false;  // verify against the journal's digests instead of the source
   std::string clip, alpha, wipe;
 };
 
@@ -118,6 +120,49 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   return finish(s);
 }
 
+// Each chip's chain read back and hashed, against what the journal recorded when it was written.
+int verifyAgainstJournal(const Globals& g, int channel, int number) {
+  std::vector<std::string> warnings;
+  const std::vector<JournalEntry> entries = ReadJournal(&warnings);
+  for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
+  WithOperator<TerminalOperator> op(g.yes);
+  DeviceStack s(g, op.op);
+  RecordedClip recorded;
+  std::string why;
+  if (!FindRecordedClip(entries, s.store.DeviceName, ChannelName(channel), number, recorded, why)) {
+    std::fprintf(stderr, "Cannot verify: %s\n", why.c_str());
+    return 1;
+  }
+  int chips = 0;
+  for (const int chip : ChannelChips(channel)) {
+    if (!connectChip(s, chip)) return 1;
+    const auto d = recorded.Digests.find(chip);
+    if (d == recorded.Digests.end()) {
+      std::fprintf(stderr, "Cannot verify: the journal has no digest of chip %d.\n", chip);
+      return 1;
+    }
+    if (!s.store.IsClipValid(number - 1)) {
+      std::printf("First difference: chip %d: clip %d is not on the chip.\n", chip, number);
+      return 1;
+    }
+    const std::string got = s.store.ReadClipDigest(number - 1, recorded.ChainFrames);
+    if (got.empty()) {
+      std::fprintf(stderr, "Verify failed: chip %d could not be read.\n", chip);
+      return 1;
+    }
+    if (got != d->second) {
+      std::printf("First difference: chip %d: its pages are not those written at %s.\n", chip,
+                  recorded.Time.c_str());
+      return 1;
+    }
+    ++chips;
+  }
+  std::printf("Clip %d of %s is identical to what was written at %s: %d chips, %d frames each.\n",
+              number, ChannelName(channel).c_str(), recorded.Time.c_str(), chips,
+              recorded.ChainFrames);
+  return 0;
+}
+
 int verifyClip(const Globals& g, const WriteOptions& o) {
   const int channel = ChannelFromName(o.channel.c_str());
   if (channel < 0) {
@@ -126,6 +171,11 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
   }
   if (!o.number || *o.number < 1 || *o.number > kClipSlots) {
     std::fprintf(stderr, "--number must be 1..%d.\n", kClipSlots);
+    return 2;
+  }
+  if (o.journal) return verifyAgainstJournal(g, channel, *o.number);
+  if (o.clip.empty()) {
+    std::fprintf(stderr, "verify needs the clip's AVI file, or --journal.\n");
     return 2;
   }
   WriteSession s(g);
@@ -154,8 +204,8 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
       return 0;
     case VerifyResult::Outcome::Different:
       if (r.Frame >= 0)
-        std::printf("First difference: chip %d, frame %d, page %d (row %u): %s.\n", r.Chip,
-                    r.Frame, r.Page, static_cast<unsigned>(r.Row), r.What.c_str());
+        std::printf("First difference: chip %d, frame %d, page %d (row %u): %s.\n", r.Chip, r.Frame,
+                    r.Page, static_cast<unsigned>(r.Row), r.What.c_str());
       else
         std::printf("First difference: chip %d: %s.\n", r.Chip, r.What.c_str());
       return 1;
@@ -216,7 +266,10 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   vc->add_flag("--timecode", v->timecode, "the write burnt the timecode in");
   vc->add_flag("--overlap,!--no-overlap", v->overlap,
                "encode the next frame while the current one is read (default)");
-  vc->add_option("clip", v->clip, "clip AVI file")->required();
+  vc->add_flag("--journal", v->journal,
+               "compare with the digests the journal recorded when the clip was written "
+               "(no source needed)");
+  vc->add_option("clip", v->clip, "clip AVI file");
   vc->add_option("--alpha", v->alpha, "alpha AVI file (super wipe, logo)");
   vc->add_option("--wipe", v->wipe, "wipe AVI file (super wipe)");
   vc->callback([&g, &exitCode, v] { exitCode = verifyClip(g, *v); });

@@ -25,6 +25,11 @@ ProfileFile settings() {
   return ProfileFile(paths::settingsFile(kMainIni));
 }
 
+// Where a completed chip pass keeps its journal digest until the channel's write ends.
+std::string DigestKey(int chip) {
+  return "Digest" + std::to_string(chip);
+}
+
 double nowMicros() {
   return std::chrono::duration<double, std::micro>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -82,6 +87,7 @@ WriteProcess::WriteProcess(ClipStore& store, SourceSelection& selection, MediaSo
     resume_.NoteFrameOnFlash(channel, chip, i);
   };
   store_.hooks.LoopChecked = [this] { return selection_.LoopChecked; };
+  store_.hooks.PageSent = [this](const std::uint8_t* payload) { digest_.AddPayload(payload); };
 }
 
 WriteProcess::~WriteProcess() {
@@ -154,6 +160,11 @@ void WriteProcess::WriteChannel() {
     store_.EnableControls();
     return;
   }
+  journal_ = JournalEntry{};
+  journal_.Device = store_.DeviceName;
+  journal_.Operation = store_.ResumeMode != 0 ? "continue" : "write";
+  journal_.Channel = ChannelName(store_.Channel);
+  const auto t0 = std::chrono::steady_clock::now();
   bool allRan = true;
   for (std::size_t c = 0; c < chips.size(); ++c) {
     store_.SelectChip(chips[c]);
@@ -165,6 +176,14 @@ void WriteProcess::WriteChannel() {
       break;
     }
     if (c + 1 == chips.size()) Completed = ok;
+  }
+  // Only a write that reached the flash changed the device.
+  if (!journal_.Chips.empty() && !journal_.Device.empty()) {
+    journal_.Clip = store_.ClipNumber + 1;
+    journal_.Frames = selection_.FramesToWrite;
+    journal_.Result = Completed ? "completed" : store_.Running ? "failed" : "cancelled";
+    journal_.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!AppendJournal(journal_)) op_.message("Cannot write the journal.");
   }
   if (allRan) store_.SelectChip(chips.front());
   store_.EnableControls();
@@ -186,7 +205,12 @@ bool WriteProcess::WriteChip(int k, int n) {
   const std::string savedComment = ini.readString(kSafeWrite, "Comment", "No comment");
   const int savedChip = ini.readInt(kSafeWrite, "Chip", 0);
   const bool resume = store_.ResumeMode != 0;
-  if (resume && store_.CurrentChip < savedChip) return true;
+  if (resume && store_.CurrentChip < savedChip) {
+    // Done before the stop: the journal gets the digest that pass kept.
+    const std::string digest = ini.readString(kSafeWrite, DigestKey(store_.CurrentChip), "");
+    if (!digest.empty()) journal_.Digests[store_.CurrentChip] = digest;
+    return true;
+  }
 
   const int chip = store_.CurrentChip;
   const bool firstChip = ChipTakesComment(chip);
@@ -271,6 +295,10 @@ bool WriteProcess::WriteChip(int k, int n) {
   FlashPort& flash = store_.flash();
   flash.BeginFlashAccess();
   store_.BeginRunning();
+  digest_.Reset();
+  journal_.Chips.push_back(chip);
+  journal_.ChainFrames = total;
+  if (journal_.Comment.empty()) journal_.Comment = cp1252ToUtf8(recordComment);
 
   WritePassFrames pass;
   pass.FramesToWrite = framesToWrite;
@@ -388,12 +416,17 @@ bool WriteProcess::WriteChip(int k, int n) {
     return false;
   }
   flash.EndFlashAccess();
+  // A continued pass sent only part of the chain: the rest is read back for the digest.
+  journal_.Digests[chip] = digest_.Pages() == static_cast<std::uint64_t>(total) * kFramePages
+                               ? digest_.Hex()
+                               : store_.ReadClipDigest(store_.ClipNumber, total);
   flash.SelectClip(chip, store_.ClipNumber);
   // The write is the channel's, not this chip's: until its last chip is done it stays
   // continuable, from the next chip on, with what that chip's pass would store.
   // Each key is written on its own, so the order makes every state a kill can leave
   // continuable: "Chip" moves on last, after what the next pass will read.
   ProfileFile done = settings();
+  done.writeString(kSafeWrite, DigestKey(chip), journal_.Digests[chip]);
   done.writeInt(kSafeWrite, "Frame", 0);
   const auto chips = ChannelChips(store_.Channel);
   const auto at = std::find(chips.begin(), chips.end(), chip);

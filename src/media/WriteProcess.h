@@ -14,6 +14,7 @@
 #include "media/MediaController.h"
 #include "media/ResumeFile.h"
 #include "media/SourceSelection.h"
+#include "store/Journal.h"
 
 namespace orvana {
 
@@ -95,6 +96,9 @@ class WriteProcess {
   ResumeFile resume_;
   // The continued chip already lists the clip: its frames are all on flash, none is written.
   bool finishing_ = false;
+  // What the journal is told of the channel's write, and the digest of the chip being written.
+  JournalEntry journal_;
+  PageDigest digest_;
 };
 
 // The first chip of each channel's group is the one the write asks the number and comment for;

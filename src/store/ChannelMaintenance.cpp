@@ -1,9 +1,39 @@
 // Delete and format: the ClipStore operations that empty directory slots and whole chips.
 #include <algorithm>
+#include <chrono>
 
+#include "common/Text1252.h"
 #include "store/ClipStore.h"
+#include "store/Journal.h"
 
 namespace orvana {
+
+namespace {
+
+// One journal line for a delete or format of a device's channel, written once.
+struct JournalWork {
+  JournalWork(const ClipStore& store, const char* operation, std::span<const int> chips)
+      : device(store.DeviceName), t0(std::chrono::steady_clock::now()) {
+    entry.Device = store.DeviceName;
+    entry.Operation = operation;
+    entry.Channel = ChannelName(store.Channel);
+    entry.Chips.assign(chips.begin(), chips.end());
+  }
+  void Finish(bool ok) {
+    // Chips in memory only (no device name) have nobody to account to.
+    if (done || device.empty()) return;
+    done = true;
+    entry.Result = ok ? "completed" : "failed";
+    entry.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    AppendJournal(entry);
+  }
+  std::string device;
+  std::chrono::steady_clock::time_point t0;
+  JournalEntry entry;
+  bool done = false;
+};
+
+}  // namespace
 
 void ClipStore::DeleteFromChannel(int n) {
   if (!op_.confirm("Are you shure to delete clip?")) return;
@@ -14,14 +44,22 @@ void ClipStore::DeleteFromChannel(int n) {
   const int shown = CurrentChip;
   const std::span<const int> group = GroupOfChip(shown);
   if (group.empty()) return;
+  JournalWork journal(*this, "delete", group);
+  const bool listed = IsClipValid(n);
+  journal.entry.Clip = n + 1;
+  journal.entry.Frames = ClipDirectory[n].FrameCount;
+  journal.entry.Comment = cp1252ToUtf8(ClipDirectory[n].commentText());
   DeleteClipOnChip(n);
+  bool ok = connected_;
   for (int chip : group) {
     if (chip == shown) continue;
     SelectChip(chip);
     // A chip whose directory did not load must not be written from whatever is in memory.
     if (connected_) DeleteClipOnChip(n);
+    ok = ok && connected_;
   }
   SelectChip(group.front());
+  if (listed) journal.Finish(ok);
 }
 
 void ClipStore::DeleteClipOnChip(int n) {
@@ -62,6 +100,7 @@ void ClipStore::FormatChannel(bool quick) {
     EnableControls();
     return;
   }
+  JournalWork journal(*this, quick ? "quick format" : "format", group);
   for (std::size_t i = 0; i < group.size(); ++i) {
     SelectChip(group[i]);
     DisableControls();
@@ -69,12 +108,14 @@ void ClipStore::FormatChannel(bool quick) {
     const bool ok = connected_ && FormatChip(quick);
     if (!ok) {
       DropConnection();
+      journal.Finish(false);
       if (i + 1 < group.size()) {
         EnableControls();
         return;
       }
     }
   }
+  journal.Finish(true);
   SelectChip(group.front());
   EnableControls();
 }

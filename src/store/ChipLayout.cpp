@@ -50,11 +50,18 @@ int ChannelKind(int channel) {
   return channel == 2 ? 1 : channel == 3 ? 2 : 0;
 }
 
+namespace {
+constexpr const char* kChannelNames[] = {"clip1", "clip2", "wipe", "logo"};
+}
+
 int ChannelFromName(const char* name) {
-  static constexpr const char* kNames[] = {"clip1", "clip2", "wipe", "logo"};
   for (int i = 0; i < kChannelCount; ++i)
-    if (std::strcmp(name, kNames[i]) == 0) return i;
+    if (std::strcmp(name, kChannelNames[i]) == 0) return i;
   return -1;
+}
+
+std::string ChannelName(int channel) {
+  return channel >= 0 && channel < kChannelCount ? kChannelNames[channel] : "";
 }
 
 }  // namespace orvana

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace orvana {
 
@@ -105,5 +106,7 @@ std::span<const int> GroupOfChip(int chip);
 int ChannelKind(int channel);
 // Channel from its command-line name: clip1, clip2, wipe, logo; -1 when unknown.
 int ChannelFromName(const char* name);
+// The command-line name of a channel; empty when there is none.
+std::string ChannelName(int channel);
 
 }  // namespace orvana

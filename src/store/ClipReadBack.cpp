@@ -12,6 +12,7 @@
 #include "common/Tick.h"
 #include "store/ClipFile.h"
 #include "store/ClipStore.h"
+#include "store/Journal.h"
 
 namespace orvana {
 
@@ -148,6 +149,28 @@ bool ClipStore::ReadClipBack(int n, const std::filesystem::path& target) {
   syncFolder(path);
   op_.setCursor(Operator::Cursor::Arrow);
   return true;
+}
+
+std::string ClipStore::ReadClipDigest(int n, int chainFrames) {
+  if (!IsClipValid(n) || chainFrames <= 0 || chainFrames > kChipFrames) return {};
+  PageDigest digest;
+  std::vector<std::uint8_t> page(kPageSize, 0);
+  flash_.BeginFlashAccess();
+  std::uint32_t lead = ClipDirectory[n].StartPage;
+  for (int f = 0; f < chainFrames; ++f) {
+    for (int m = 0; m < kFramePages; ++m) {
+      const std::uint32_t row = lead + static_cast<std::uint32_t>(m);
+      if (lead < kFirstDataPage || row >= kPageLimit ||
+          !flash_.ReadFlashPage(page.data(), row, 1)) {
+        flash_.EndFlashAccess();
+        return {};
+      }
+      digest.AddPayload(page.data());
+    }
+    lead = GetPageLink(page.data());
+  }
+  flash_.EndFlashAccess();
+  return digest.Hex();
 }
 
 }  // namespace orvana

@@ -120,6 +120,7 @@ int ClipStore::WriteFrame(std::uint8_t* frame, int clip, int kind, int totalFram
     }
     if (write && VerifyPrograms)
       std::memcpy(&sent_[static_cast<std::size_t>(m) * kPayloadSize], page, kPayloadSize);
+    if (write && hooks.PageSent) hooks.PageSent(page);
     if (write && !flash_.WriteFlashPage(page, p + static_cast<std::uint32_t>(m), 1)) return -2;
   }
   if (write && VerifyPrograms && !CheckFramePages(p)) return -2;

@@ -22,6 +22,8 @@ struct WriteHooks {
   std::function<void(int channel, int chip, int frame)> NoteFrameOnFlash;
   // The loop check box as it is at the moment a frame is placed.
   std::function<bool()> LoopChecked;
+  // Each page payload (7280 bytes) just before it is programmed, in chain order.
+  std::function<void(const std::uint8_t* payload)> PageSent;
 };
 
 // What a view of the channel is told when the store's state changes. The channel view (thumbnail
@@ -141,6 +143,9 @@ class ClipStore {
   // Reads clip n of CurrentChip into `target` (default: ClipFilePath). false after a failed
   // read, a cancel, an empty record or a file that could not be written; no file then.
   bool ReadClipBack(int n, const std::filesystem::path& target = {});
+  // SHA-256 (hex) of the page payloads of clip n's chain on CurrentChip through `chainFrames`
+  // frames, as the journal records a write; empty after a read failure or a damaged chain.
+  std::string ReadClipDigest(int n, int chainFrames);
 
   // ---- channel state ----
   int CurrentChip = 0;

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "media/AviFixture.h"
+#include "store/Journal.h"
 #include "write/WriteRig.h"
 
 extern char** environ;
@@ -219,6 +220,46 @@ TEST_P(CliStopTest, ContinuedWriteEqualsUninterruptedOne) {
   EXPECT_EQ(test::safeWrite("Active"), 0);
   EXPECT_FALSE(std::filesystem::exists(paths::resumeFile()));
   EXPECT_EQ(test::CountDifferences(Snapshot(*sim), reference, kRows), 0);
+
+  // The journal survived the stop whole, and its last line is the continue with both chips'
+  // digests, the one done before the stop included.
+  std::vector<std::string> warnings;
+  const auto entries = ReadJournal(&warnings);
+  EXPECT_TRUE(warnings.empty());
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back().Operation, "continue");
+  EXPECT_EQ(entries.back().Result, "completed");
+  EXPECT_EQ(entries.back().Digests.size(), 2u);
+
+  const std::vector<std::string> fromSource{"verify", "--channel", "clip1", "--number",
+                                            "3",      "--comment", "Ref",   ClipFile().string()};
+  const std::vector<std::string> fromJournal{"verify", "--journal", "--channel",
+                                             "clip1",  "--number",  "3"};
+  EXPECT_EQ(Run(*sim, fromSource), 0) << Output();
+  EXPECT_NE(Output().find("identical"), std::string::npos) << Output();
+  EXPECT_EQ(Run(*sim, fromJournal), 0) << Output();
+
+  // A page of chip 1 that reads back clean with other data: one group programmed to zeros.
+  Page record(8192);
+  ASSERT_TRUE(sim->readPage(1, 2, record.data()));
+  const std::uint32_t row = GetU32(record.data()) + 5;
+  Page page(8192);
+  ASSERT_TRUE(sim->readPage(1, row, page.data()));
+  std::size_t group = 0;
+  while (std::all_of(&page[group * 9], &page[group * 9 + 8], [](std::uint8_t b) { return !b; }))
+    ++group;
+  std::size_t at = group * 9;
+  while (page[at] == 0) ++at;
+  const std::size_t payloadByte = group * 8 + (at - group * 9);
+  std::fill_n(&page[group * 9], 9, 0);
+  ASSERT_TRUE(sim->writePage(1, row, page.data()));
+  EXPECT_EQ(Run(*sim, fromSource), 1) << Output();
+  EXPECT_NE(Output().find("First difference: chip 1, frame 0, page 5 (row " + std::to_string(row) +
+                          "): payload byte " + std::to_string(payloadByte)),
+            std::string::npos)
+      << Output();
+  EXPECT_EQ(Run(*sim, fromJournal), 1) << Output();
+  EXPECT_NE(Output().find("First difference: chip 1"), std::string::npos) << Output();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliStopTest,
