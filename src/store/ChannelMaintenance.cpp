@@ -39,6 +39,9 @@ void ClipStore::DeleteFromChannel(int n) {
   if (!op_.confirm("Are you shure to delete clip?")) return;
   op_.processEvents();
   if (n < 0 || n >= kClipSlots) return;
+  // Without a loaded directory, memory is not the shown chip's: saving it would overwrite that
+  // chip's directory with another's.
+  if (!connected_) return;
 
   // Every chip of the group that holds the chip shown loses the clip, whichever of them is shown.
   const int shown = CurrentChip;

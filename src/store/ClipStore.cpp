@@ -275,6 +275,10 @@ void ClipStore::ShowConnected() {
     flash_.SelectClip(CurrentChip, 0);
     SetStatusText("Connected");
   } else {
+    // A load cut short leaves records and map partly from the chip shown before; nothing may
+    // take them for this chip's.
+    ClearDirectory();
+    ClearMaps();
     DropConnection();
   }
 }

@@ -336,6 +336,30 @@ TEST_F(ChannelTest, DeleteRemovesTheClipFromEveryChipOfTheGroup) {
   }
 }
 
+// A chip whose directory load breaks off leaves memory partly its own and partly the chip shown
+// before; a delete then must not write that mixture over any chip.
+TEST_F(ChannelTest, ADeleteAfterADirectoryLoadBrokeOffWritesNothing) {
+  store.SelectChip(1);
+  ASSERT_EQ(test::writeClip(store, 9, 0, 1, true), 0);  // on chip 1 only
+  store.SelectChip(0);
+  std::vector<std::vector<std::uint8_t>> before;
+  for (std::uint32_t row = 0; row < kFirstDataPage; ++row) before.push_back(flash.pageAt(0, row));
+
+  flash.failReadAfter = 50;  // chip 1's records 0..49 arrive, then the link fails
+  store.SelectChip(1);
+  ASSERT_FALSE(store.Connected());
+  flash.connected = true;
+  for (int n : {9, 6}) {
+    EXPECT_FALSE(store.IsClipValid(n)) << "nothing of a broken load is taken for a chip's";
+    const int programs = flash.programs;
+    op.confirmAnswers = {true};
+    store.DeleteFromChannel(n);
+    EXPECT_EQ(flash.programs, programs) << n;
+  }
+  for (std::uint32_t row = 0; row < kFirstDataPage; ++row)
+    ASSERT_EQ(flash.pageAt(0, row), before[row]) << row;
+}
+
 TEST_F(ChannelTest, DeleteWithoutSelectionOrAnswerChangesNothing) {
   const int programs = flash.programs;
   op.confirmAnswers = {true};
