@@ -1,0 +1,214 @@
+// Verification against the simulated device (in this process, replies at once): the write of a
+// looping clip on "Clip 1" plain and with every frame read back (--verify), then the same clip read
+// back into clip files, verified against a new encoding of its source, and hashed for the
+// journal's check. Printed in frames per second over both chips, with verify's ratio to the
+// read-back of the same clip in the same run (target: at least 90%) and the checked write's
+// ratio to the plain one.
+//
+//   verify_bench [FRAMES=50]
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "MjpegClip.h"
+#include "common/Paths.h"
+#include "common/ScriptedOperator.h"
+#include "devsim/DeviceSimulator.h"
+#include "link/TimingTable.h"
+#include "media/ClipVerify.h"
+#include "media/SourceSelection.h"
+#include "media/WriteProcess.h"
+#include "store/StoreStack.h"
+
+using namespace orvana;
+
+namespace {
+
+constexpr int kChips[] = {0, 1};
+
+double seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The host's reply socket, bound to a free port here and handed to the link.
+int bindHostSocket(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  ::setenv("ORVANA_HOST_SOCKETS", std::to_string(fd).c_str(), 1);
+  return fd;
+}
+
+class YesOperator : public ScriptedOperator {
+ public:
+  bool confirm(const std::string&) override { return true; }
+};
+
+struct Rig {
+  Rig(std::uint16_t devicePort, std::uint16_t hostPort) {
+    ResetTimingTable();
+    stack = std::make_unique<StoreStack>("127.0.0.1", devicePort, op, hostPort);
+    store = &stack->store;
+    sources.CreateSources();
+    selection = std::make_unique<SourceSelection>(sources, op);
+    selection->IsConnected = [this] { return stack->link.IsConnected(); };
+    selection->Connect1ButtonClick = [this] { store->ConnectChannel(); };
+    writer = std::make_unique<WriteProcess>(*store, *selection, sources, op);
+    writer->SettleMs = 0;
+    writer->Overlap = true;
+  }
+  ~Rig() {
+    writer.reset();
+    selection.reset();
+    stack.reset();
+  }
+  // Seconds the write of clip `number` took, or a negative figure when it failed.
+  double Write(int number, bool verify) {
+    store->VerifyPrograms = verify;
+    op.promptAnswers = {std::to_string(number), "Bench"};
+    op.chooseAnswers = {0};
+    const double t0 = seconds();
+    writer->WriteButtonClick();
+    const double t = seconds() - t0;
+    store->VerifyPrograms = false;
+    return writer->Completed ? t : -1;
+  }
+
+  YesOperator op;
+  std::unique_ptr<StoreStack> stack;
+  ClipStore* store = nullptr;
+  MediaSources sources;
+  std::unique_ptr<SourceSelection> selection;
+  std::unique_ptr<WriteProcess> writer;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int frames = argc > 1 ? std::atoi(argv[1]) : 50;
+  if (frames < 2 || frames > 4000) return 2;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::random_device rd;
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("orvana-verify-bench-" + std::to_string(rd()));
+  std::filesystem::create_directories(dir);
+  ::setenv("ORVANA_HOME", dir.c_str(), 1);
+  ::setenv("ORVANA_DEVICE", "127.0.0.1", 1);
+  std::uint16_t hostPort = 0;
+  const int hostFd = bindHostSocket(hostPort);
+  if (hostFd < 0) return 1;
+
+  devsim::DeviceSimulatorOptions o;
+  o.replyPort = hostPort;
+  o.recordTraffic = false;
+  devsim::DeviceSimulator device(o);
+  if (!device.start()) {
+    std::fprintf(stderr, "simulated device did not start: %s\n", device.error().c_str());
+    return 1;
+  }
+  std::printf(
+      "simulated device in this process, replies at once; \"Clip 1\" with Loop, %d "
+      "frames on chips 0 and 1 (figures over both chips)\n",
+      frames);
+  int number = 1;
+  for (const auto& [w, h] : {std::pair{720, 576}, std::pair{1920, 1080}}) {
+    const auto source = dir / ("source-" + std::to_string(w) + ".avi");
+    if (!bench::WriteMjpegClip(source, w, h, frames)) {
+      std::fprintf(stderr, "cannot write the source\n");
+      return 1;
+    }
+    Rig rig(device.port(), hostPort);
+    ClipStore& store = *rig.store;
+    for (int chip : kChips) {
+      store.SelectChip(chip);
+      if (!store.FormatChip(false)) {
+        std::fprintf(stderr, "format of chip %d failed\n", chip);
+        return 1;
+      }
+    }
+    rig.selection->Channel = 0;
+    rig.selection->LoopChecked = true;
+    store.Channel = 0;
+    rig.selection->OpenClipFile(source.string());
+    store.ConnectChannel();
+    const double all = 2.0 * frames;
+
+    const double plain = rig.Write(number, false);
+    const double checked = rig.Write(number + 1, true);
+    if (plain < 0 || checked < 0) {
+      std::fprintf(stderr, "a write failed: %s\n",
+                   rig.op.messages.empty() ? "-" : rig.op.messages.back().c_str());
+      return 1;
+    }
+    const int slot = number - 1;
+    number += 2;
+
+    double t0 = seconds();
+    for (int chip : kChips) {
+      store.SelectChip(chip);
+      if (!store.ReadClipBack(slot, dir / "bench.clip")) {
+        std::fprintf(stderr, "read-back of chip %d failed\n", chip);
+        return 1;
+      }
+    }
+    const double readBack = seconds() - t0;
+
+    ClipVerifier verifier(store, *rig.selection, rig.sources, rig.op);
+    VerifyRequest request;
+    request.Slot = slot;
+    t0 = seconds();
+    const VerifyResult r = verifier.Run(request);
+    const double verify = seconds() - t0;
+    if (!r.identical()) {
+      std::fprintf(stderr, "verify found a difference: %s\n", r.What.c_str());
+      return 1;
+    }
+
+    t0 = seconds();
+    for (int chip : kChips) {
+      store.SelectChip(chip);
+      if (store.ReadClipDigest(slot, frames).empty()) {
+        std::fprintf(stderr, "digest of chip %d failed\n", chip);
+        return 1;
+      }
+    }
+    const double digest = seconds() - t0;
+
+    const double ratio = readBack / verify;
+    std::printf("source %dx%d Motion JPEG:\n", w, h);
+    std::printf("  write            %6.1f frames/s\n", all / plain);
+    std::printf("  write --verify   %6.1f frames/s, %.0f%% of the plain write\n", all / checked,
+                100 * plain / checked);
+    std::printf("  read-back        %6.1f frames/s\n", all / readBack);
+    std::printf("  verify           %6.1f frames/s, %.0f%% of the read-back (target >= 90%%: %s)\n",
+                all / verify, 100 * ratio, ratio >= 0.9 ? "met" : "NOT met");
+    std::printf(
+        "  verify --journal %6.1f frames/s (chain read and hashed), %.0f%% of the "
+        "read-back\n",
+        all / digest, 100 * readBack / digest);
+  }
+  device.stop();
+  ::close(hostFd);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return 0;
+}
