@@ -26,6 +26,7 @@ void addMediaCommands(CLI::App& app, Globals& g, int& exitCode);
 void addWriteCommands(CLI::App& app, Globals& g, int& exitCode);
 void addDemoCommands(CLI::App& app, Globals& g, int& exitCode);
 void addBackupCommands(CLI::App& app, Globals& g, int& exitCode);
+void addJournalCommands(CLI::App& app, Globals& g, int& exitCode);
 // view, and export (whose --full mode is the full export below).
 void addViewCommands(CLI::App& app, Globals& g, int& exitCode);
 

@@ -12,6 +12,7 @@
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "Json.h"
 #include "TerminalOperator.h"
 #include "common/AtomicFile.h"
 #include "flash/PageAccess.h"
@@ -29,6 +30,7 @@ struct PageOptions {
   int chip = 0;
   std::uint32_t row = 0;
   bool ecc = false;
+  bool json = false;
   std::string file;
 };
 
@@ -133,11 +135,26 @@ int status(const Globals& g, const PageOptions& o) {
     std::cerr << "Status read failed." << std::endl;
     return kFailed;
   }
-  const char* meaning = ZT_FLASH::IsReady(st) ? "ready"
-                        : (st & 0x40) == 0    ? "busy"
-                        : (st & 0x03) != 0    ? "ready, last operation failed"
-                                              : "ready, array busy";
-  std::printf("0x%02x %s\n", st, meaning);
+  const bool ready = ZT_FLASH::IsReady(st);
+  const bool busy = (st & 0x40) == 0;
+  const bool failed = !busy && (st & 0x03) != 0;
+  const char* meaning = ready    ? "ready"
+                        : busy   ? "busy"
+                        : failed ? "ready, last operation failed"
+                                 : "ready, array busy";
+  if (o.json) {
+    json::Writer w;
+    json::print(w.beginObject()
+                    .field("chip", o.chip)
+                    .field("status", st)
+                    .field("ready", ready)
+                    .field("busy", busy)
+                    .field("failed", failed)
+                    .field("meaning", meaning)
+                    .endObject());
+  } else {
+    std::printf("0x%02x %s\n", st, meaning);
+  }
   return kOk;
 }
 
@@ -170,6 +187,7 @@ void addFlashCommands(CLI::App& app, Globals& g, int& exitCode) {
 
   auto* st = app.add_subcommand("status", "Read a chip's status byte");
   addChipOption(st, opts->chip);
+  st->add_flag("--json", opts->json, "Print one JSON object");
   st->callback([&g, &exitCode, opts] { exitCode = status(g, *opts); });
 }
 

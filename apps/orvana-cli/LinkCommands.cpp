@@ -1,10 +1,10 @@
 #include <cstdio>
-#include <iostream>
 #include <memory>
-#include <sstream>
+#include <optional>
 #include <string>
 
 #include "Cli.h"
+#include "Json.h"
 #include "TerminalOperator.h"
 #include "link/ITF_ZT.h"
 #include "link/TUDPSocket.h"
@@ -69,15 +69,6 @@ LinkInfo gatherInfo(const DeviceEndpoint& ep, TerminalOperator& op) {
   return info;
 }
 
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 void printText(const LinkInfo& i) {
   std::printf("device:        %s:%u (replies to host port %u)\n", i.endpoint.address.c_str(),
               i.endpoint.port, i.endpoint.hostPort);
@@ -95,23 +86,33 @@ void printText(const LinkInfo& i) {
 }
 
 void printJson(const LinkInfo& i) {
-  std::ostringstream o;
-  o << "{\"device\":" << jsonString(i.endpoint.address) << ",\"port\":" << i.endpoint.port
-    << ",\"hostPort\":" << i.endpoint.hostPort
-    << ",\"connected\":" << (i.connected ? "true" : "false")
-    << ",\"linkDead\":" << (i.dead ? "true" : "false") << ",\"control\":" << jsonString(i.control)
-    << ",\"deviceControlByte\":" << i.controlByte << ",\"boardNumber\":" << i.boardNumber
-    << ",\"boardKind\":" << i.boardKind << ",\"boardName\":" << jsonString(i.boardName)
-    << ",\"lastFailed\":" << i.lastFailed << ",\"pollConfirms\":" << i.pollConfirms
-    << ",\"writeFailures\":" << i.writeFailures << ",\"readFailures\":" << i.readFailures
-    << ",\"clipSelect\":[";
-  for (std::size_t k = 0; k < i.clipSelects.size(); ++k) {
-    const auto& c = i.clipSelects[k];
-    o << (k ? "," : "") << "{\"chip\":" << c.chip << ",\"clip\":" << c.clip
-      << ",\"strobe\":" << c.strobe << "}";
-  }
-  o << "]}";
-  std::cout << o.str() << std::endl;
+  json::Writer w;
+  w.beginObject()
+      .field("device", i.endpoint.address)
+      .field("port", i.endpoint.port)
+      .field("host_port", i.endpoint.hostPort)
+      .field("connected", i.connected)
+      .field("link_dead", i.dead)
+      .field("control", i.control)
+      .field("device_control_byte", i.controlByte)
+      .field("board_number", i.boardNumber)
+      .field("board_kind", i.boardKind)
+      .field("board_name",
+             i.boardName.empty() ? std::nullopt : std::optional<std::string>(i.boardName))
+      .field("last_failed", i.lastFailed)
+      .field("poll_confirms", i.pollConfirms)
+      .field("write_failures", i.writeFailures)
+      .field("read_failures", i.readFailures)
+      .key("clip_select")
+      .beginArray();
+  for (const auto& c : i.clipSelects)
+    w.beginObject()
+        .field("chip", c.chip)
+        .field("clip", c.clip)
+        .field("strobe", c.strobe)
+        .endObject();
+  w.endArray().endObject();
+  json::print(w);
 }
 
 }  // namespace
@@ -134,6 +135,9 @@ void addLinkCommands(CLI::App& app, Globals& g, int& exitCode) {
       printJson(i);
     else
       printText(i);
+    if (!i.connected && ParseDottedIPv4(ep.address))
+      std::fprintf(stderr, "No answer from the device at %s:%u.\n", ep.address.c_str(),
+                   static_cast<unsigned>(ep.port));
     exitCode = i.connected ? 0 : 1;
   });
 }

@@ -1,8 +1,12 @@
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "Cli.h"
+#include "Json.h"
 #include "TerminalOperator.h"
 #include "common/AtomicFile.h"
 #include "media/FrameBuilder.h"
@@ -65,27 +69,64 @@ int Encode(const EncodeOptions& o, bool assumeYes) {
   return 0;
 }
 
-}  // namespace
-
-void addMediaCommands(CLI::App& app, Globals& g, int& exitCode) {
-  auto* probe = app.add_subcommand("probe", "Show what an AVI file holds, as the source lists do");
-  auto file = std::make_shared<std::string>();
-  probe->add_option("FILE", *file, "AVI file")->required();
-  probe->callback([file, &g, &exitCode] {
-    TerminalOperator op(g.yes);
-    MediaController m;
-    if (!m.Open(*file, 320, 180)) {
-      std::cerr << "Cannot open " << *file << "\n";
-      exitCode = 1;
-      return;
-    }
-    if (!CheckAudio(m, op)) m.HasAudio = 0;
+// What the source lists show of an AVI file; with `json`, the same as one object, with the sound's
+// format even when the check refuses it (the reason then in "problem"), so a script can tell.
+int Probe(const std::string& file, bool json, bool assumeYes) {
+  TerminalOperator op(assumeYes);
+  MediaController m;
+  if (!m.Open(file, 320, 180)) {
+    std::cerr << "Cannot open " << file << "\n";
+    return 1;
+  }
+  const bool hasAudio = m.HasAudio != 0;
+  const bool audioUsable = CheckAudio(m, op);
+  if (!audioUsable) m.HasAudio = 0;
+  if (!json) {
     std::vector<std::string> video, audio;
     ShowSourceInfo(m, &video, &audio);
     for (const auto& l : video) std::cout << l << "\n";
     for (const auto& l : audio) std::cout << l << "\n";
-    exitCode = 0;
-  });
+    return 0;
+  }
+  json::Writer w;
+  w.beginObject()
+      .field("file", file)
+      .field("width", m.Width)
+      .field("height", m.Height)
+      .field("frame_rate", m.FrameRate)
+      .field("frames", m.LengthFrames)
+      .field("blocks", 2 * m.LengthFrames)
+      .key("audio");
+  if (hasAudio) {
+    const WaveFormat& f = m.AudioFormat;
+    w.beginObject()
+        .field("format_tag", f.FormatTag)
+        .field("rate", f.SamplesPerSec)
+        .field("bits", f.BitsPerSample)
+        .field("channels", f.Channels)
+        .field("block_align", f.BlockAlign)
+        .field("usable", audioUsable)
+        .field("problem", audioUsable ? std::nullopt : std::optional<std::string>(op.lastMessage()))
+        .endObject();
+  } else {
+    w.null();
+  }
+  json::print(w.endObject());
+  return 0;
+}
+
+}  // namespace
+
+void addMediaCommands(CLI::App& app, Globals& g, int& exitCode) {
+  struct ProbeOptions {
+    std::string file;
+    bool json = false;
+  };
+  auto po = std::make_shared<ProbeOptions>();
+  auto* probe = app.add_subcommand("probe", "Show what an AVI file holds, as the source lists do");
+  probe->add_option("FILE", po->file, "AVI file")->required();
+  probe->add_flag("--json", po->json, "Print one JSON object");
+  probe->callback([po, &g, &exitCode] { exitCode = Probe(po->file, po->json, g.yes); });
 
   auto* encode = app.add_subcommand(
       "encode", "Write the 73 pages one chip stores of one frame (payload before links and ECC)");

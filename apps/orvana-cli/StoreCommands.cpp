@@ -8,6 +8,7 @@
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "Json.h"
 #include "StopSignals.h"
 #include "TerminalOperator.h"
 #include "common/AtomicFile.h"
@@ -47,23 +48,6 @@ struct StoreSession : WithOperator<AnsweringOperator>, DeviceStack {
   ChannelView view;
 };
 
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 const char* kindName(int kind) {
   switch (kind) {
     case 0:
@@ -87,27 +71,30 @@ int listClips(const Globals& g, std::optional<int> chip, const std::string& chan
   }
   StoreSession s(g);
   if (!connectChip(s, c)) return 1;
-  if (json) std::printf("[");
-  bool first = true;
+  json::Writer w;
+  w.beginArray();
   for (int n = 0; n < kClipSlots; ++n) {
     const ClipRecord& r = s.store.ClipDirectory[n];
     if (!r.isValid()) continue;
     const std::string comment = cp1252ToUtf8(r.commentText());
     if (json) {
-      std::printf(
-          "%s\n  {\"number\": %d, \"frames\": %d, \"source_frames\": %d, \"kind\": %d, "
-          "\"has_audio\": %s, \"comment\": %s, \"start_page\": %u}",
-          first ? "" : ",", n + 1, r.FrameCount, r.SourceFrames, r.Kind,
-          r.HasAudio ? "true" : "false", jsonString(comment).c_str(), r.StartPage);
+      w.beginObject()
+          .field("number", n + 1)
+          .field("frames", r.FrameCount)
+          .field("source_frames", r.SourceFrames)
+          .field("kind", r.Kind)
+          .field("has_audio", r.HasAudio != 0)
+          .field("comment", comment)
+          .field("start_page", r.StartPage)
+          .endObject();
     } else {
       std::printf("%3d  %5d frames  (source %5d)  %-10s %s  page %7u  %s\n", n + 1, r.FrameCount,
                   r.SourceFrames, kindName(r.Kind), r.HasAudio ? "audio" : "     ", r.StartPage,
                   comment.c_str());
     }
-    first = false;
   }
   if (json)
-    std::printf("%s]\n", first ? "" : "\n");
+    json::print(w.endArray());
   else
     std::printf("%s\n", s.view.MapHint.c_str());
   return 0;

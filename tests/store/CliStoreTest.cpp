@@ -76,8 +76,8 @@ TEST_F(CliStoreTest, ListReadSelectMapDeleteFormat) {
   std::string out = run("list --chip 0 --json", rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(out,
-            "[\n  {\"number\": 5, \"frames\": 1, \"source_frames\": 6, \"kind\": 0, \"has_audio\": "
-            "true, \"comment\": \"say \\\"hi\\\"\", \"start_page\": 768}\n]\n");
+            "[{\"number\":5,\"frames\":1,\"source_frames\":6,\"kind\":0,\"has_audio\":true,"
+            "\"comment\":\"say \\\"hi\\\"\",\"start_page\":768}]\n");
   out = run("list --channel clip1", rc);
   EXPECT_EQ(rc, 0);
   EXPECT_NE(out.find("99% (8184 frames free)"), std::string::npos) << out;
