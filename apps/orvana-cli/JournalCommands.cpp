@@ -51,7 +51,7 @@ int showJournal(const JournalOptions& o) {
       if (t.isValid() && t < since) continue;
     }
     if (o.json) {
-      std::printf("%s%s", first ? "" : ",\n", JournalLine(e).c_str());
+      std::printf("%s%s", first ? "" : ",", JournalLine(e).c_str());
     } else {
       std::string what = e.Operation + " " + e.Channel + " (chips " + chipsText(e.Chips) + ")";
       if (e.Clip > 0) what += ", clip " + std::to_string(e.Clip);

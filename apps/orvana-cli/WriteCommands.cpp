@@ -5,6 +5,7 @@
 
 #include "Cli.h"
 #include "DeviceStack.h"
+#include "Json.h"
 #include "StopSignals.h"
 #include "TerminalOperator.h"
 #include "common/Paths.h"
@@ -76,6 +77,7 @@ struct WriteOptions {
   bool overlap = true;   // the next frame is built while the current one is sent
   bool verify = false;   // every frame's pages read back and compared after programming
   bool journal = false;  // verify against the journal's digests instead of the source
+  bool json = false;     // verify's outcome as one JSON object
   std::string clip, alpha, wipe;
 };
 
@@ -120,47 +122,99 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   return finish(s);
 }
 
+// The outcome as text, or as one JSON object with --json; the exit code.
+int reportVerify(const WriteOptions& o, const VerifyResult& r, const std::string& against,
+                 const std::string& recordedAt) {
+  const bool identical = r.Result == VerifyResult::Outcome::Identical;
+  const bool different = r.Result == VerifyResult::Outcome::Different;
+  if (o.json) {
+    auto orNull = [](int v) { return v >= 0 ? std::optional<int>(v) : std::nullopt; };
+    json::Writer w;
+    w.beginObject()
+        .field("channel", o.channel)
+        .field("number", *o.number)
+        .field("against", against);
+    if (!recordedAt.empty()) w.field("recorded_at", recordedAt);
+    w.field("result", identical   ? "identical"
+                      : different ? "different"
+                                  : "failed")
+        .field("chip", identical ? std::nullopt : orNull(r.Chip))
+        .field("frame", orNull(r.Frame))
+        .field("page", orNull(r.Page))
+        .field("row", r.Frame >= 0 ? std::optional<std::uint32_t>(r.Row) : std::nullopt)
+        .field("what", r.What)
+        .field("chips_compared", r.ChipsCompared)
+        .field("frames_compared", r.FramesCompared)
+        .endObject();
+    json::print(w);
+    if (r.Result == VerifyResult::Outcome::Failed && !r.What.empty())
+      std::fprintf(stderr, "Verify failed: %s\n", r.What.c_str());
+    return identical ? 0 : 1;
+  }
+  if (identical) {
+    std::printf("Clip %d of %s is identical to %s: %d chips, %d frames compared.\n", *o.number,
+                o.channel.c_str(),
+                against == "journal" ? ("what was written at " + recordedAt).c_str() : "its source",
+                r.ChipsCompared, r.FramesCompared);
+    return 0;
+  }
+  if (different) {
+    if (r.Frame >= 0)
+      std::printf("First difference: chip %d, frame %d, page %d (row %u): %s.\n", r.Chip, r.Frame,
+                  r.Page, static_cast<unsigned>(r.Row), r.What.c_str());
+    else
+      std::printf("First difference: chip %d: %s.\n", r.Chip, r.What.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "Verify failed%s%s\n", r.What.empty() ? "." : ": ", r.What.c_str());
+  return 1;
+}
+
 // Each chip's chain read back and hashed, against what the journal recorded when it was written.
-int verifyAgainstJournal(const Globals& g, int channel, int number) {
+int verifyAgainstJournal(const Globals& g, const WriteOptions& o, int channel) {
+  const int number = *o.number;
   std::vector<std::string> warnings;
   const std::vector<JournalEntry> entries = ReadJournal(&warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   WithOperator<TerminalOperator> op(g.yes);
   DeviceStack s(g, op.op);
   RecordedClip recorded;
-  std::string why;
-  if (!FindRecordedClip(entries, s.store.DeviceName, ChannelName(channel), number, recorded, why)) {
-    std::fprintf(stderr, "Cannot verify: %s\n", why.c_str());
-    return 1;
-  }
-  int chips = 0;
+  VerifyResult r;
+  if (!FindRecordedClip(entries, s.store.DeviceName, ChannelName(channel), number, recorded,
+                        r.What))
+    return reportVerify(o, r, "journal", "");
+  auto differs = [&](int chip, std::string what) {
+    r.Result = VerifyResult::Outcome::Different;
+    r.Chip = chip;
+    r.What = std::move(what);
+    return reportVerify(o, r, "journal", recorded.Time);
+  };
   for (const int chip : ChannelChips(channel)) {
-    if (!connectChip(s, chip)) return 1;
+    r.Chip = chip;
+    if (!connectChip(s, chip)) {
+      r.What = "chip " + std::to_string(chip) + " is not connected";
+      return reportVerify(o, r, "journal", recorded.Time);
+    }
     const auto d = recorded.Digests.find(chip);
     if (d == recorded.Digests.end()) {
-      std::fprintf(stderr, "Cannot verify: the journal has no digest of chip %d.\n", chip);
-      return 1;
+      r.What = "the journal has no digest of chip " + std::to_string(chip);
+      return reportVerify(o, r, "journal", recorded.Time);
     }
-    if (!s.store.IsClipValid(number - 1)) {
-      std::printf("First difference: chip %d: clip %d is not on the chip.\n", chip, number);
-      return 1;
-    }
+    if (!s.store.IsClipValid(number - 1))
+      return differs(chip, "clip " + std::to_string(number) + " is not on the chip");
     const std::string got = s.store.ReadClipDigest(number - 1, recorded.ChainFrames);
     if (got.empty()) {
-      std::fprintf(stderr, "Verify failed: chip %d could not be read.\n", chip);
-      return 1;
+      r.What = "chip " + std::to_string(chip) + " could not be read";
+      return reportVerify(o, r, "journal", recorded.Time);
     }
-    if (got != d->second) {
-      std::printf("First difference: chip %d: its pages are not those written at %s.\n", chip,
-                  recorded.Time.c_str());
-      return 1;
-    }
-    ++chips;
+    if (got != d->second)
+      return differs(chip, "its pages are not those written at " + recorded.Time);
+    ++r.ChipsCompared;
+    r.FramesCompared += recorded.ChainFrames;
   }
-  std::printf("Clip %d of %s is identical to what was written at %s: %d chips, %d frames each.\n",
-              number, ChannelName(channel).c_str(), recorded.Time.c_str(), chips,
-              recorded.ChainFrames);
-  return 0;
+  r.Result = VerifyResult::Outcome::Identical;
+  r.Chip = -1;
+  return reportVerify(o, r, "journal", recorded.Time);
 }
 
 int verifyClip(const Globals& g, const WriteOptions& o) {
@@ -173,7 +227,7 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
     std::fprintf(stderr, "--number must be 1..%d.\n", kClipSlots);
     return 2;
   }
-  if (o.journal) return verifyAgainstJournal(g, channel, *o.number);
+  if (o.journal) return verifyAgainstJournal(g, o, channel);
   if (o.clip.empty()) {
     std::fprintf(stderr, "verify needs the clip's AVI file, or --journal.\n");
     return 2;
@@ -197,23 +251,7 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
   ClipVerifier verifier(s.store, s.selection, s.sources, s.op);
   const VerifyResult r = verifier.Run(request);
   if (StopRequested()) return 1;
-  switch (r.Result) {
-    case VerifyResult::Outcome::Identical:
-      std::printf("Clip %d of %s is identical to its source: %d chips, %d frames compared.\n",
-                  *o.number, o.channel.c_str(), r.ChipsCompared, r.FramesCompared);
-      return 0;
-    case VerifyResult::Outcome::Different:
-      if (r.Frame >= 0)
-        std::printf("First difference: chip %d, frame %d, page %d (row %u): %s.\n", r.Chip, r.Frame,
-                    r.Page, static_cast<unsigned>(r.Row), r.What.c_str());
-      else
-        std::printf("First difference: chip %d: %s.\n", r.Chip, r.What.c_str());
-      return 1;
-    case VerifyResult::Outcome::Failed:
-      break;
-  }
-  std::fprintf(stderr, "Verify failed%s%s\n", r.What.empty() ? "." : ": ", r.What.c_str());
-  return 1;
+  return reportVerify(o, r, "source", "");
 }
 
 int continueWrite(const Globals& g, const WriteOptions& o) {
@@ -269,6 +307,7 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
   vc->add_flag("--journal", v->journal,
                "compare with the digests the journal recorded when the clip was written "
                "(no source needed)");
+  vc->add_flag("--json", v->json, "the outcome as one JSON object");
   vc->add_option("clip", v->clip, "clip AVI file");
   vc->add_option("--alpha", v->alpha, "alpha AVI file (super wipe, logo)");
   vc->add_option("--wipe", v->wipe, "wipe AVI file (super wipe)");

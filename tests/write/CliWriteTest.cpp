@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -238,6 +241,25 @@ TEST_P(CliStopTest, ContinuedWriteEqualsUninterruptedOne) {
   EXPECT_EQ(Run(*sim, fromSource), 0) << Output();
   EXPECT_NE(Output().find("identical"), std::string::npos) << Output();
   EXPECT_EQ(Run(*sim, fromJournal), 0) << Output();
+  auto asJson = [&](std::vector<std::string> args) {
+    args.push_back("--json");
+    Run(*sim, args);
+    // stdout and stderr share the log; the document is the line that starts with '{' or '['.
+    std::istringstream lines(Output());
+    std::string line;
+    while (std::getline(lines, line))
+      if (!line.empty() && (line[0] == '{' || line[0] == '['))
+        return QJsonDocument::fromJson(QByteArray::fromStdString(line));
+    ADD_FAILURE() << Output();
+    return QJsonDocument();
+  };
+  const QJsonObject verified = asJson(fromSource).object();
+  EXPECT_EQ(verified["result"].toString(), "identical");
+  EXPECT_EQ(verified["frames_compared"].toInt(), 80);
+  EXPECT_TRUE(verified["chip"].isNull());
+  const QJsonArray journal = asJson({"journal"}).array();
+  ASSERT_FALSE(journal.isEmpty());
+  EXPECT_EQ(journal.last().toObject()["operation"].toString(), "continue");
 
   // A page of chip 1 that reads back clean with other data: one group programmed to zeros.
   Page record(8192);
@@ -260,6 +282,12 @@ TEST_P(CliStopTest, ContinuedWriteEqualsUninterruptedOne) {
       << Output();
   EXPECT_EQ(Run(*sim, fromJournal), 1) << Output();
   EXPECT_NE(Output().find("First difference: chip 1"), std::string::npos) << Output();
+  const QJsonObject different = asJson(fromSource).object();
+  EXPECT_EQ(different["result"].toString(), "different");
+  EXPECT_EQ(different["chip"].toInt(), 1);
+  EXPECT_EQ(different["frame"].toInt(), 0);
+  EXPECT_EQ(different["page"].toInt(), 5);
+  EXPECT_EQ(different["row"].toInteger(), row);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliStopTest,
