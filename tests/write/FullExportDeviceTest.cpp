@@ -319,9 +319,10 @@ TEST_F(FullExportRefusalsAndStops, TheCommandSaysWhyAndKeepsTheTarget) {
       {{"export", "--channel", "clip1", "--number", "3", "--full", "-o", out},
        1,
        "Clip 3 is not on chip 1."},
-      {{"export", "--channel", "clip7", "--number", "2", "--full", "-o", out}, 105, "clip7"},
+      // Usage errors.
+      {{"export", "--channel", "clip7", "--number", "2", "--full", "-o", out}, 2, "clip7"},
       {{"export", "--channel", "clip1", "--number", "2", "--full", "--codec", "h264", "-o", out},
-       105,
+       2,
        "h264"},
   };
   for (const Case& c : cases) {
