@@ -81,6 +81,21 @@ struct WriteOptions {
   std::string clip, alpha, wipe;
 };
 
+// The channel, the loop box and the source files as the write (or its check) takes them.
+bool openSources(WriteSession& s, const WriteOptions& o, int channel) {
+  s.selection.Channel = channel;
+  s.selection.LoopChecked = o.loop && !o.noLoop;
+  s.selection.OpenClipFile(o.clip);
+  if (!s.sources.ClipSource || !s.sources.ClipSource->IsOpen()) {
+    std::fprintf(stderr, "Cannot open %s.\n", o.clip.c_str());
+    return false;
+  }
+  if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
+  if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
+  s.store.Channel = channel;
+  return true;
+}
+
 int finish(WriteSession& s) {
   if (s.writer.Completed) {
     std::fprintf(stderr, "Clip %d written.\n", s.store.ClipNumber + 1);
@@ -101,16 +116,7 @@ int writeClip(const Globals& g, const WriteOptions& o) {
   s.op.choice = 0;  // "Write new"
   s.writer.Timecode = o.timecode;
   s.writer.Overlap = o.overlap;
-  s.selection.Channel = channel;
-  s.selection.LoopChecked = o.loop && !o.noLoop;
-  s.selection.OpenClipFile(o.clip);
-  if (!s.sources.ClipSource || !s.sources.ClipSource->IsOpen()) {
-    std::fprintf(stderr, "Cannot open %s.\n", o.clip.c_str());
-    return 1;
-  }
-  if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
-  if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
-  s.store.Channel = channel;
+  if (!openSources(s, o, channel)) return 1;
   s.store.VerifyPrograms = o.verify;
   s.store.ConnectChannel();
   if (!s.store.Connected()) {
@@ -233,16 +239,7 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
     return 2;
   }
   WriteSession s(g);
-  s.selection.Channel = channel;
-  s.selection.LoopChecked = o.loop && !o.noLoop;
-  s.selection.OpenClipFile(o.clip);
-  if (!s.sources.ClipSource || !s.sources.ClipSource->IsOpen()) {
-    std::fprintf(stderr, "Cannot open %s.\n", o.clip.c_str());
-    return 1;
-  }
-  if (!o.alpha.empty()) s.selection.OpenAlphaFile(o.alpha);
-  if (!o.wipe.empty()) s.selection.OpenWipeFile(o.wipe);
-  s.store.Channel = channel;
+  if (!openSources(s, o, channel)) return 1;
   VerifyRequest request;
   request.Slot = *o.number - 1;
   request.Comment = o.comment;

@@ -9,9 +9,6 @@
 //
 //   soak_bench [SECONDS=180] [CYCLES=10000] [SEED=1]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "HostSocket.h"
 #include "MjpegClip.h"
 #include "common/Paths.h"
 #include "common/ScriptedOperator.h"
@@ -55,25 +53,6 @@ class SoakOperator : public ScriptedOperator {
     return true;
   }
 };
-
-// The host's reply socket, bound to a free port here and handed to every link of this process,
-// so no port is ever probed.
-int bindHostSocket(std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  port = ntohs(a.sin_port);
-  ::setenv("ORVANA_HOST_SOCKETS", std::to_string(fd).c_str(), 1);
-  return fd;
-}
 
 std::vector<std::uint8_t> fileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -174,7 +153,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path home = dirTemplate;
   ::setenv("ORVANA_HOME", home.c_str(), 1);
   std::uint16_t hostPort = 0;
-  const int hostFd = bindHostSocket(hostPort);
+  const int hostFd = bench::BindHostSocket(hostPort);
   if (hostFd < 0) return 1;
   const std::string source = (home / "soak.avi").string();
   if (!bench::WriteMjpegClip(source, 720, 576, kSourceFrames)) {

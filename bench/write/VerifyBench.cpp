@@ -7,9 +7,6 @@
 //
 //   verify_bench [FRAMES=50]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "HostSocket.h"
 #include "MjpegClip.h"
 #include "common/Paths.h"
 #include "common/ScriptedOperator.h"
@@ -38,24 +36,6 @@ constexpr int kChips[] = {0, 1};
 
 double seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// The host's reply socket, bound to a free port here and handed to the link.
-int bindHostSocket(std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  port = ntohs(a.sin_port);
-  ::setenv("ORVANA_HOST_SOCKETS", std::to_string(fd).c_str(), 1);
-  return fd;
 }
 
 class YesOperator : public ScriptedOperator {
@@ -114,7 +94,7 @@ int main(int argc, char** argv) {
   ::setenv("ORVANA_HOME", dir.c_str(), 1);
   ::setenv("ORVANA_DEVICE", "127.0.0.1", 1);
   std::uint16_t hostPort = 0;
-  const int hostFd = bindHostSocket(hostPort);
+  const int hostFd = bench::BindHostSocket(hostPort);
   if (hostFd < 0) return 1;
 
   devsim::DeviceSimulatorOptions o;
