@@ -13,6 +13,7 @@
 #include "flash/PageAccess.h"
 #include "flash/ZT_FLASH.h"
 #include "link/ITF_ZT.h"
+#include "media/ClipCopy.h"
 #include "media/ClipVerify.h"
 #include "media/SourceSelection.h"
 #include "media/WriteProcess.h"
@@ -176,51 +177,57 @@ int reportVerify(const WriteOptions& o, const VerifyResult& r, const std::string
   return 1;
 }
 
-// Each chip's chain read back and hashed, against what the journal recorded when it was written.
-int verifyAgainstJournal(const Globals& g, const WriteOptions& o, int channel) {
-  const int number = *o.number;
+// Each chip's chain read back and hashed, against what the journal recorded when the clip was
+// written; `recordedAt` gets the time of that write.
+VerifyResult checkAgainstJournal(DeviceStack& s, int channel, int number, std::string& recordedAt) {
   std::vector<std::string> warnings;
   const std::vector<JournalEntry> entries = ReadJournal(&warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
-  WithOperator<TerminalOperator> op(g.yes);
-  DeviceStack s(g, op.op);
   RecordedClip recorded;
   VerifyResult r;
   if (!FindRecordedClip(entries, s.store.DeviceName, ChannelName(channel), number, recorded,
                         r.What))
-    return reportVerify(o, r, "journal", "");
-  auto differs = [&](int chip, std::string what) {
-    r.Result = VerifyResult::Outcome::Different;
-    r.Chip = chip;
-    r.What = std::move(what);
-    return reportVerify(o, r, "journal", recorded.Time);
-  };
+    return r;
+  recordedAt = recorded.Time;
   for (const int chip : ChannelChips(channel)) {
     r.Chip = chip;
     if (!connectChip(s, chip)) {
       r.What = "chip " + std::to_string(chip) + " is not connected";
-      return reportVerify(o, r, "journal", recorded.Time);
+      return r;
     }
     const auto d = recorded.Digests.find(chip);
     if (d == recorded.Digests.end()) {
       r.What = "the journal has no digest of chip " + std::to_string(chip);
-      return reportVerify(o, r, "journal", recorded.Time);
+      return r;
     }
-    if (!s.store.IsClipValid(number - 1))
-      return differs(chip, "clip " + std::to_string(number) + " is not on the chip");
-    const std::string got = s.store.ReadClipDigest(number - 1, recorded.ChainFrames);
-    if (got.empty()) {
-      r.What = "chip " + std::to_string(chip) + " could not be read";
-      return reportVerify(o, r, "journal", recorded.Time);
+    std::string got;
+    if (s.store.IsClipValid(number - 1)) {
+      got = s.store.ReadClipDigest(number - 1, recorded.ChainFrames);
+      if (got.empty()) {
+        r.What = "chip " + std::to_string(chip) + " could not be read";
+        return r;
+      }
     }
-    if (got != d->second)
-      return differs(chip, "its pages are not those written at " + recorded.Time);
+    if (got != d->second) {
+      r.Result = VerifyResult::Outcome::Different;
+      r.What = got.empty() ? "clip " + std::to_string(number) + " is not on the chip"
+                           : "its pages are not those written at " + recorded.Time;
+      return r;
+    }
     ++r.ChipsCompared;
     r.FramesCompared += recorded.ChainFrames;
   }
   r.Result = VerifyResult::Outcome::Identical;
   r.Chip = -1;
-  return reportVerify(o, r, "journal", recorded.Time);
+  return r;
+}
+
+int verifyAgainstJournal(const Globals& g, const WriteOptions& o, int channel) {
+  WithOperator<TerminalOperator> op(g.yes);
+  DeviceStack s(g, op.op);
+  std::string recordedAt;
+  const VerifyResult r = checkAgainstJournal(s, channel, *o.number, recordedAt);
+  return reportVerify(o, r, "journal", recordedAt);
 }
 
 int verifyClip(const Globals& g, const WriteOptions& o) {
@@ -249,6 +256,80 @@ int verifyClip(const Globals& g, const WriteOptions& o) {
   const VerifyResult r = verifier.Run(request);
   if (StopRequested()) return 1;
   return reportVerify(o, r, "source", "");
+}
+
+struct CopyOptions {
+  std::string from, to, channel;
+  std::optional<std::uint16_t> fromHostPort, toHostPort;
+  int number = 0;
+  std::optional<int> as;
+};
+
+int copyClip(const Globals& g, const CopyOptions& o) {
+  const int channel = ChannelFromName(o.channel.c_str());
+  if (channel < 0) {
+    std::fprintf(stderr, "Unknown channel %s.\n", o.channel.c_str());
+    return 2;
+  }
+  const int as = o.as.value_or(o.number);
+  if (o.number < 1 || o.number > kClipSlots || as < 1 || as > kClipSlots) {
+    std::fprintf(stderr, "--number and --as must be 1..%d.\n", kClipSlots);
+    return 2;
+  }
+  Globals gf = g, gt = g;
+  gf.device = o.from;
+  gt.device = o.to;
+  if (o.fromHostPort) gf.hostPort = o.fromHostPort;
+  if (o.toHostPort) gt.hostPort = o.toHostPort;
+  const DeviceEndpoint from = gf.endpoint(), to = gt.endpoint();
+  if (from.address == to.address && from.port == to.port) {
+    std::fprintf(stderr, "--from and --to name the same device (%s:%u).\n", to.address.c_str(),
+                 static_cast<unsigned>(to.port));
+    return 2;
+  }
+  if (from.hostPort == to.hostPort) {
+    std::fprintf(stderr,
+                 "The two devices must reply to different local ports: give --from-host-port "
+                 "and --to-host-port.\n");
+    return 2;
+  }
+
+  // The source is only ever read.
+  WithOperator<TerminalOperator> sourceOp(g.yes);
+  DeviceStack source(gf, sourceOp.op);
+  CopyPlan plan;
+  std::string why;
+  if (!PlanCopy(source.store, channel, o.number - 1, plan, why)) {
+    std::fprintf(stderr, "Cannot copy: %s.\n", why.c_str());
+    return 1;
+  }
+  WriteSession t(gt);
+  t.op.number = as;
+  t.op.choice = 0;
+  const bool done =
+      CopyClip(source.store, plan, channel, as - 1, t.writer, t.selection, t.store, t.op);
+  if (!done) {
+    if (!t.link.IsConnected())
+      std::fprintf(stderr, "No answer from %s:%u.\n", to.address.c_str(),
+                   static_cast<unsigned>(to.port));
+    return 1;
+  }
+
+  // Checked as verify --journal would: every chip's chain on the target against the digests of
+  // the pages the copy sent.
+  std::string recordedAt;
+  const VerifyResult r = checkAgainstJournal(t, channel, as, recordedAt);
+  if (!r.identical()) {
+    std::fprintf(stderr, "The copy does not read back as written: chip %d: %s.\n", r.Chip,
+                 r.What.c_str());
+    return 1;
+  }
+  std::printf(
+      "Clip %d of %s copied from %s:%u to %s:%u as clip %d and verified: %d chips, %d "
+      "frames.\n",
+      o.number, o.channel.c_str(), from.address.c_str(), static_cast<unsigned>(from.port),
+      to.address.c_str(), static_cast<unsigned>(to.port), as, r.ChipsCompared, r.FramesCompared);
+  return 0;
 }
 
 int continueWrite(const Globals& g, const WriteOptions& o) {
@@ -287,6 +368,18 @@ void addWriteCommands(CLI::App& app, Globals& g, int& exitCode) {
               "read every frame back after programming it; a difference stops the write "
               "(continue it as after any write error)");
   w->callback([&g, &exitCode, o] { exitCode = writeClip(g, *o); });
+
+  auto cp = std::make_shared<CopyOptions>();
+  CLI::App* cc = app.add_subcommand(
+      "copy", "Copy a clip from one device into the same channel of another, verified");
+  cc->add_option("--from", cp->from, "source device ADDR[:PORT] (only read)")->required();
+  cc->add_option("--to", cp->to, "target device ADDR[:PORT]")->required();
+  cc->add_option("--from-host-port", cp->fromHostPort, "local port the source replies to");
+  cc->add_option("--to-host-port", cp->toHostPort, "local port the target replies to");
+  cc->add_option("--channel", cp->channel, "clip1, clip2, wipe or logo")->required();
+  cc->add_option("--number", cp->number, "clip number 1..100 on the source")->required();
+  cc->add_option("--as", cp->as, "clip number on the target (default: the same)");
+  cc->callback([&g, &exitCode, cp] { exitCode = copyClip(g, *cp); });
 
   auto v = std::make_shared<WriteOptions>();
   CLI::App* vc = app.add_subcommand(

@@ -126,6 +126,7 @@ void WriteProcess::WriteButtonClick() {
 // that found its slot empty would store black pictures under a valid clip.
 bool WriteProcess::SourcesPresent() {
   if (selection_.FramesToWrite <= 0) return true;  // the pass says "Invalid clip."
+  if (MakeFrameSource) return true;                // a copy reads no file
   for (int chip : ChannelChips(store_.Channel)) {
     std::string slot;
     if (!WriteFrameSource::SourceOpen(sources_, chip, slot)) {
@@ -162,7 +163,9 @@ void WriteProcess::WriteChannel() {
   }
   journal_ = JournalEntry{};
   journal_.Device = store_.DeviceName;
-  journal_.Operation = store_.ResumeMode != 0 ? "continue" : "write";
+  journal_.Operation = !JournalOperation.empty() ? JournalOperation
+                       : store_.ResumeMode != 0  ? "continue"
+                                                 : "write";
   journal_.Channel = ChannelName(store_.Channel);
   const auto t0 = std::chrono::steady_clock::now();
   bool allRan = true;
@@ -224,7 +227,8 @@ bool WriteProcess::WriteChip(int k, int n) {
     if (!parseDecimal(number, value)) value = 1;
     store_.ClipNumber = value - 1;
     operatorText = "No comment";
-    if (firstChip && !op_.prompt("Enter comment:", operatorText)) return false;
+    if (firstChip && CopyRecords.empty() && !op_.prompt("Enter comment:", operatorText))
+      return false;
     if (n != -1) store_.ClipNumber = n;
   }
 
@@ -252,6 +256,13 @@ bool WriteProcess::WriteChip(int k, int n) {
   // completed: every frame is on flash, only the completion is left to do.
   std::uint32_t listedStart = 0;
   std::string recordComment = utf8ToCp1252(comment);
+  const auto copied = CopyRecords.find(chip);
+  const ClipRecord* copyOf = copied != CopyRecords.end() ? &copied->second : nullptr;
+  if (copyOf != nullptr) {
+    // A copy stores the comment it was given, date and all.
+    recordComment = copyOf->commentText();
+    comment = cp1252ToUtf8(recordComment);
+  }
   finishing_ = false;
   if (store_.IsClipValid(store_.ClipNumber)) {
     // Told apart from another clip under the same number by its kind, its length and, once the
@@ -279,7 +290,7 @@ bool WriteProcess::WriteChip(int k, int n) {
 
   op_.setProgressMax(framesToWrite - 1);
   op_.setCursor(Operator::Cursor::Wait);
-  auto builder = WriteFrameSource::Create(sources_);
+  auto builder = MakeFrameSource ? MakeFrameSource() : WriteFrameSource::Create(sources_);
   std::uint32_t frameStart = tickCount();
   const std::string savedStatus = store_.StatusText();
   store_.ClearPendingMap();
@@ -350,6 +361,12 @@ bool WriteProcess::WriteChip(int k, int n) {
     if (Overlap && i + 1 < total && needsBuild(i + 1))
       next = std::async(std::launch::async, buildInto, (i + 1) % 2, i + 1);
 
+    if (builder->Failed()) {
+      finish();
+      flash.EndFlashAccess();
+      op_.message("Cannot read the source clip. You can continue later.");
+      return false;
+    }
     op_.setProgress(i);
     const double p0 = nowMicros();
     const int r = store_.WriteFrame(builder->Buffer(slot), store_.ClipNumber, k, total, i);
@@ -405,7 +422,7 @@ bool WriteProcess::WriteChip(int k, int n) {
   }
   finishing_ = false;
   const MediaController* clip = sources_.ClipSource.get();
-  const int hasAudio = clip != nullptr ? clip->HasAudio : 0;
+  const int hasAudio = copyOf != nullptr ? copyOf->HasAudio : clip != nullptr ? clip->HasAudio : 0;
   store_.SetClipRecord(store_.ClipNumber, 1920, 1080, k, hasAudio, recordComment,
                        selection_.ClipSourceFrames, framesToWrite, store_.ClipNumber,
                        static_cast<std::uint32_t>(store_.ClipStartPage));

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "media/MediaController.h"
 #include "media/ResumeFile.h"
 #include "media/SourceSelection.h"
+#include "store/ClipRecord.h"
 #include "store/Journal.h"
 
 namespace orvana {
@@ -51,6 +53,9 @@ class WriteFrameSource {
   virtual void Build(int slot, int chip, int i, const WritePassFrames& pass, bool silent,
                      WriteTimings& timings) = 0;
   virtual std::uint8_t* Buffer(int slot) = 0;
+  // Set when a frame could not be had (a copy whose source device stopped answering); the
+  // write stops there, continuable.
+  virtual bool Failed() const { return false; }
   // The source a chip takes its pictures from ("clip", "alpha", "wipe"), and whether it is open.
   static bool SourceOpen(const MediaSources& sources, int chip, std::string& slotName);
 };
@@ -81,6 +86,14 @@ class WriteProcess {
   // The date part of the comment; default: today in the system locale's short format.
   std::function<std::string()> Today;
   WriteTimings Timings;
+
+  // A copy: the frames come from this source instead of the open files (no file needs to be
+  // open), and each chip's record takes its sound flag and comment from that chip's record in
+  // CopyRecords. The journal names the operation JournalOperation ("copy"); empty: "write" or
+  // "continue".
+  std::function<std::unique_ptr<WriteFrameSource>()> MakeFrameSource;
+  std::map<int, ClipRecord> CopyRecords;
+  std::string JournalOperation;
 
  private:
   bool SourcesPresent();

@@ -179,6 +179,80 @@ TEST_F(CliWriteTest, RefusalsExitNonZeroAndWriteNothing) {
   EXPECT_EQ(test::safeWrite("Active"), -1) << "no pass began";
 }
 
+// A clip copied to a second device lands there page for page as the same write lands on the
+// source (both start formatted and empty, so a write would place it alike), also when a program
+// failure on the target stopped the first attempt; the source is only read.
+TEST_F(CliWriteTest, ACopyEqualsTheSourceWriteAndResumesAfterAFailureOnTheTarget) {
+  const std::string clip = ClipFile().string();
+  struct Case {
+    const char* name;
+    const char* channel;
+    std::vector<std::string> sources;  // after the clip file
+    std::vector<int> chips;
+  };
+  const Case cases[] = {
+      {"looped clip", "clip1", {"--loop"}, {0, 1}},
+      {"super wipe", "wipe", {"--alpha", clip, "--wipe", clip}, {4, 5, 6, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim = Device();
+    test::HostSocket targetSocket;
+    auto target = test::FormattedDevice(targetSocket.port());
+    ASSERT_NE(target, nullptr);
+    std::vector<std::string> write{"write", "--channel", c.channel, "--number", "3", clip};
+    write.insert(write.end(), c.sources.begin(), c.sources.end());
+    ASSERT_EQ(Run(*sim, write), 0) << Output();
+    auto snapshot = [&](devsim::DeviceSimulator& d) {
+      std::vector<Page> out;
+      for (int chip : c.chips)
+        for (std::uint32_t row = 0; row < kRows; ++row) {
+          out.emplace_back(8192);
+          EXPECT_TRUE(d.readPage(chip, row, out.back().data()));
+        }
+      return out;
+    };
+    const auto written = snapshot(*sim);
+
+    const std::vector<std::string> copy{"copy",
+                                        "--from",
+                                        "127.0.0.1:" + std::to_string(sim->port()),
+                                        "--from-host-port",
+                                        std::to_string(hostPort),
+                                        "--to",
+                                        "127.0.0.1:" + std::to_string(target->port()),
+                                        "--to-host-port",
+                                        std::to_string(targetSocket.port()),
+                                        "--channel",
+                                        c.channel,
+                                        "--number",
+                                        "3"};
+    devsim::FaultPlan faults;
+    faults.failProgram.push_back({static_cast<std::uint8_t>(c.chips[1]), 4});
+    target->setFaults(faults);
+    EXPECT_EQ(Run(*target, copy), 1) << Output();
+    EXPECT_EQ(test::safeWrite("Active"), 1);
+    target->setFaults({});
+    EXPECT_EQ(Run(*target, copy), 0) << Output();
+    EXPECT_NE(Output().find("copied from"), std::string::npos) << Output();
+    EXPECT_EQ(test::CountDifferences(snapshot(*target), written, kRows), 0);
+    EXPECT_EQ(test::CountDifferences(snapshot(*sim), written, kRows), 0)
+        << "the source is read only";
+    EXPECT_EQ(test::safeWrite("Active"), 0);
+
+    const auto entries = ReadJournal();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().Operation, "copy");
+    EXPECT_EQ(entries.back().Result, "completed");
+    EXPECT_EQ(entries.back().Digests.size(), c.chips.size());
+  }
+
+  const std::string self = "127.0.0.1:" + std::to_string(sim->port());
+  EXPECT_EQ(
+      Run(*sim, {"copy", "--from", self, "--to", self, "--channel", "clip1", "--number", "3"}), 2);
+  EXPECT_NE(Output().find("same device"), std::string::npos) << Output();
+}
+
 // A write stopped by Ctrl-C (the confirmed cancel) or killed outright, then `continue`: the
 // flash of both chips equals that of a write that never stopped.
 struct StopCase {
