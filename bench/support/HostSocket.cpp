@@ -23,7 +23,9 @@ int BindHostSocket(std::uint16_t& port) {
     return -1;
   }
   port = ntohs(a.sin_port);
-  ::setenv("ORVANA_HOST_SOCKETS", std::to_string(fd).c_str(), 1);
+  const char* listed = std::getenv("ORVANA_HOST_SOCKETS");
+  std::string list = listed != nullptr && *listed != '\0' ? std::string(listed) + "," : "";
+  ::setenv("ORVANA_HOST_SOCKETS", (list + std::to_string(fd)).c_str(), 1);
   return fd;
 }
 

@@ -1,9 +1,9 @@
 // Verification against the simulated device (in this process, replies at once): the write of a
-// looping clip on "Clip 1" plain and with every frame read back (--verify), then the same clip read
-// back into clip files, verified against a new encoding of its source, and hashed for the
-// journal's check. Printed in frames per second over both chips, with verify's ratio to the
-// read-back of the same clip in the same run (target: at least 90%) and the checked write's
-// ratio to the plain one.
+// looping clip on "Clip 1" plain and with every frame read back (--verify), then the same clip
+// read back into clip files, verified against a new encoding of its source, hashed for the
+// journal's check, and copied to a second simulated device. Printed in frames per second over
+// both chips, with verify's ratio to the read-back of the same clip in the same run (target: at
+// least 90%) and the checked write's and the copy's ratios to the plain write.
 //
 //   verify_bench [FRAMES=50]
 
@@ -23,6 +23,7 @@
 #include "common/ScriptedOperator.h"
 #include "devsim/DeviceSimulator.h"
 #include "link/TimingTable.h"
+#include "media/ClipCopy.h"
 #include "media/ClipVerify.h"
 #include "media/SourceSelection.h"
 #include "media/WriteProcess.h"
@@ -97,11 +98,17 @@ int main(int argc, char** argv) {
   const int hostFd = bench::BindHostSocket(hostPort);
   if (hostFd < 0) return 1;
 
+  std::uint16_t targetHostPort = 0;
+  const int targetFd = bench::BindHostSocket(targetHostPort);
+  if (targetFd < 0) return 1;
+
   devsim::DeviceSimulatorOptions o;
   o.replyPort = hostPort;
   o.recordTraffic = false;
   devsim::DeviceSimulator device(o);
-  if (!device.start()) {
+  o.replyPort = targetHostPort;
+  devsim::DeviceSimulator targetDevice(o);  // the copies go here
+  if (!device.start() || !targetDevice.start()) {
     std::fprintf(stderr, "simulated device did not start: %s\n", device.error().c_str());
     return 1;
   }
@@ -130,7 +137,9 @@ int main(int argc, char** argv) {
     store.Channel = 0;
     rig.selection->OpenClipFile(source.string());
     store.ConnectChannel();
-    const double all = 2.0 * frames;
+    // A short looping clip is repeated whole up to the length a write takes.
+    const int chain = rig.selection->FramesToWrite;
+    const double all = 2.0 * chain;
 
     const double plain = rig.Write(number, false);
     const double checked = rig.Write(number + 1, true);
@@ -166,28 +175,55 @@ int main(int argc, char** argv) {
     t0 = seconds();
     for (int chip : kChips) {
       store.SelectChip(chip);
-      if (store.ReadClipDigest(slot, frames).empty()) {
+      if (store.ReadClipDigest(slot, chain).empty()) {
         std::fprintf(stderr, "digest of chip %d failed\n", chip);
         return 1;
       }
     }
     const double digest = seconds() - t0;
 
+    // The clip copied to the second device, into its formatted chips.
+    double copy = -1;
+    {
+      Rig target(targetDevice.port(), targetHostPort);
+      for (int chip : kChips) {
+        target.store->SelectChip(chip);
+        target.store->FormatChip(false);
+      }
+      CopyPlan plan;
+      std::string why;
+      t0 = seconds();
+      target.op.promptAnswers = {std::to_string(slot + 1)};
+      if (PlanCopy(store, 0, slot, plan, why) &&
+          CopyClip(store, plan, 0, slot, *target.writer, *target.selection, *target.store,
+                   target.op))
+        copy = seconds() - t0;
+      else
+        std::fprintf(stderr, "the copy failed: %s\n", why.c_str());
+    }
+
     const double ratio = readBack / verify;
-    std::printf("source %dx%d Motion JPEG:\n", w, h);
+    std::printf("source %dx%d Motion JPEG, %d frames written:\n", w, h, chain);
     std::printf("  write            %6.1f frames/s\n", all / plain);
     std::printf("  write --verify   %6.1f frames/s, %.0f%% of the plain write\n", all / checked,
                 100 * plain / checked);
     std::printf("  read-back        %6.1f frames/s\n", all / readBack);
     std::printf("  verify           %6.1f frames/s, %.0f%% of the read-back (target >= 90%%: %s)\n",
                 all / verify, 100 * ratio, ratio >= 0.9 ? "met" : "NOT met");
+    if (copy > 0)
+      std::printf(
+          "  copy             %6.1f frames/s (read from one device, written to the other), "
+          "%.0f%% of the plain write\n",
+          all / copy, 100 * plain / copy);
     std::printf(
         "  verify --journal %6.1f frames/s (chain read and hashed), %.0f%% of the "
         "read-back\n",
         all / digest, 100 * readBack / digest);
   }
   device.stop();
+  targetDevice.stop();
   ::close(hostFd);
+  ::close(targetFd);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return 0;
