@@ -294,9 +294,11 @@ int copyClip(const Globals& g, const CopyOptions& o) {
     return 2;
   }
 
-  // The source is only ever read.
+  // The source is only ever read: without a device name its store does not even offer to
+  // complete a directory rewrite that was cut short there.
   WithOperator<TerminalOperator> sourceOp(g.yes);
   DeviceStack source(gf, sourceOp.op);
+  source.store.DeviceName.clear();
   CopyPlan plan;
   std::string why;
   if (!PlanCopy(source.store, channel, o.number - 1, plan, why)) {
