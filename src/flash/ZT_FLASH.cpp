@@ -111,21 +111,35 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   // far more corrections than a real page has, or with groups no single bit explains. The page
   // is then read again from its 00h/30h list on, which restarts the chip's transfer, paced.
   // A piece of another page in the same place decodes cleanly but for the group spanning its
-  // edge, so once anything was amiss (a rejected transfer, or the link resending requests
-  // lately: the device then sent more replies than were taken) a transfer counts only when the
-  // next one gives the same payload.
+  // edge, and a transfer whose requests were resent can come out wrong the same way every time
+  // (the late reply falls on the same piece), so equal transfers alone prove nothing. A transfer
+  // counts only when no request of its own was resent and it started after the late replies of
+  // earlier resends had time to arrive; once anything was amiss, it must also give the same
+  // payload as another such transfer.
   // Every plausible payload seen so far: two equal ones confirm each other, whatever came
   // between them, so one garbled transfer in the middle costs one more transfer, not the read.
   std::vector<PageBuffer> seen;
   bool amiss = false;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (link_.ReadResends != resendsSeen_) {
+      resendsSeen_ = link_.ReadResends;
+      lastResendAt_ = tickCount();
+    }
+    const std::uint32_t needed = 2 * TimingTable().ReceiveWait;
+    const std::uint32_t quiet = tickCount() - lastResendAt_;
+    if (quiet < needed) {
+      amiss = true;
+      DelayMs(static_cast<int>(needed - quiet));
+    }
     const std::int32_t before = link_.ReadResends;
-    if (before != resendsSeen_) lastResendAt_ = tickCount();
-    const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
     if (!transferPage(page, row, attempt > 0)) break;
     resendsSeen_ = link_.ReadResends;
-    if (resendsSeen_ != before) lastResendAt_ = tickCount();
-    amiss = amiss || !settled || resendsSeen_ != before;
+    if (resendsSeen_ != before) {
+      lastResendAt_ = tickCount();
+      amiss = true;
+      ++RejectedReads;
+      continue;
+    }
     const HammingCode::PageReport report = code_.DecodePageReport(page);
     if (HammingCode::IsPlausible(report)) {
       bool agrees = false;
