@@ -55,8 +55,7 @@ bool ZT_FLASH::pollReady(int limit) {
   return false;
 }
 
-bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle,
-                            std::uint32_t* resentPieces) {
+bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle) {
   cycle_.Reset(7);
   cycle_.Add(CycleKind::Command, 0x00);
   cycle_.Add(CycleKind::Address, 0x00);
@@ -69,11 +68,9 @@ bool ZT_FLASH::transferPage(std::uint8_t* page, std::uint32_t row, bool settle,
     // A repeated reply leaves the device just after the one taken; a short pause lets it arrive
     // before the next request, which then forgets it instead of taking it.
     if (settle) DelayMs(kSettleMs);
-    const std::int32_t resends = link_.ReadResends;
     if (!link_.ReadCommand(kFlashDataCommand, page + kPieceBytes * piece, kPieceBytes)) {
       return false;
     }
-    if (resentPieces != nullptr && link_.ReadResends != resends) *resentPieces |= 1u << piece;
   }
   return true;
 }
@@ -114,41 +111,46 @@ bool ZT_FLASH::ReadPage(std::uint8_t* page, std::uint32_t row, int ecc) {
   // far more corrections than a real page has, or with groups no single bit explains. The page
   // is then read again from its 00h/30h list on, which restarts the chip's transfer, paced.
   // A piece of another page in the same place decodes cleanly but for the group spanning its
-  // edge, so once anything was amiss (a rejected transfer, or the link resending requests
-  // lately: the device then sent more replies than were taken) a transfer counts only when
-  // another one gives the same payload. A resent request puts a late reply on the next piece,
-  // the same way each time the resends fall on the same pieces (every reply late, say): two
-  // transfers resent at the same pieces may be equally wrong, so they confirm nothing.
+  // edge, and a transfer whose requests were resent can come out wrong the same way every time
+  // (the late reply falls on the same piece), so equal transfers alone prove nothing. A transfer
+  // counts only when no request of its own was resent and it started after the late replies of
+  // earlier resends had time to arrive; once anything was amiss, it must also give the same
+  // payload as another such transfer.
   // Every plausible payload seen so far: two equal ones confirm each other, whatever came
   // between them, so one garbled transfer in the middle costs one more transfer, not the read.
-  struct Seen {
-    PageBuffer payload;
-    std::uint32_t resentPieces;
-  };
-  std::vector<Seen> seen;
+  std::vector<PageBuffer> seen;
   bool amiss = false;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (link_.ReadResends != resendsSeen_) {
+      resendsSeen_ = link_.ReadResends;
+      lastResendAt_ = tickCount();
+    }
+    const std::uint32_t needed = 2 * TimingTable().ReceiveWait;
+    const std::uint32_t quiet = tickCount() - lastResendAt_;
+    if (quiet < needed) {
+      amiss = true;
+      DelayMs(static_cast<int>(needed - quiet));
+    }
     const std::int32_t before = link_.ReadResends;
-    if (before != resendsSeen_) lastResendAt_ = tickCount();
-    const bool settled = tickCount() - lastResendAt_ >= kQuietMs;
-    std::uint32_t resent = 0;
-    if (!transferPage(page, row, attempt > 0, &resent)) break;
+    if (!transferPage(page, row, attempt > 0)) break;
     resendsSeen_ = link_.ReadResends;
-    if (resendsSeen_ != before) lastResendAt_ = tickCount();
-    amiss = amiss || !settled || resendsSeen_ != before;
+    if (resendsSeen_ != before) {
+      lastResendAt_ = tickCount();
+      amiss = true;
+      ++RejectedReads;
+      continue;
+    }
     const HammingCode::PageReport report = code_.DecodePageReport(page);
     if (HammingCode::IsPlausible(report)) {
       bool agrees = false;
-      for (const Seen& earlier : seen)
-        agrees = agrees || ((resent == 0 || earlier.resentPieces != resent) &&
-                            std::memcmp(earlier.payload.data(), page, kPayloadBytes) == 0);
+      for (const PageBuffer& earlier : seen)
+        agrees = agrees || std::memcmp(earlier.data(), page, kPayloadBytes) == 0;
       if (!amiss || agrees) {
         Corrections += report.corrected;
         return true;
       }
-      seen.push_back({});
-      std::memcpy(seen.back().payload.data(), page, kPayloadBytes);
-      seen.back().resentPieces = resent;
+      seen.emplace_back();
+      std::memcpy(seen.back().data(), page, kPayloadBytes);
     } else {
       amiss = true;
     }

@@ -30,8 +30,8 @@ class ZT_FLASH {
   // transfer is spoilt about one time in five, and a read needing two equal transfers must still
   // come through.
   static constexpr int kReadAttempts = 8;
-  // After the link resent a read request, its extra replies may arrive for this long (two read
-  // windows), in ms.
+  // How long before a new sequencer the link counts as having last resent a read (ms): long
+  // enough that its first read needs no wait.
   static constexpr std::uint32_t kQuietMs = 1000;
   // Pause before each data read of a repeated transfer, in ms.
   static constexpr int kSettleMs = 2;
@@ -47,13 +47,12 @@ class ZT_FLASH {
   std::uint8_t ReadStatus();
   // page: 8192 bytes. ecc == 1 runs the page through the page ECC (decode after reading, encode
   // before programming, in place, whatever the outcome of the program). Rows beyond the chip's
-  // last page are refused without traffic. With ecc == 1 a page that does not decode plausibly
-  // (see HammingCode::IsPlausible), or that is not confirmed by a second equal transfer once a
-  // transfer was rejected or the link resent requests lately (two transfers whose requests were
-  // resent at the same pieces confirm nothing), is read again, up to kReadAttempts
-  // transfers in all; if none is accepted, the read fails and the buffer is cleared. A raw page
-  // (ecc 0) counts only from a transfer without resent requests that starts two receive waits
-  // after the link last resent one (it waits for that), again up to kReadAttempts transfers.
+  // last page are refused without traffic. A transfer counts only when none of its requests was
+  // resent and it starts two receive waits after the link last resent one (it waits for that).
+  // With ecc == 1 a page that does not decode plausibly (see HammingCode::IsPlausible), or that
+  // is not confirmed by a second equal counted transfer once anything was amiss, is read again,
+  // up to kReadAttempts transfers in all; if none is accepted, the read fails and the buffer is
+  // cleared. A raw page (ecc 0) counts from its first counted transfer.
   bool ReadPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool ProgramPage(std::uint8_t* page, std::uint32_t row, int ecc);
   bool EraseBlock(std::uint32_t row);
@@ -74,9 +73,7 @@ class ZT_FLASH {
  private:
   void addRow(std::uint32_t row);
   // The read list and the eight data reads, without decoding.
-  // `resentPieces` (when given) gets a bit per piece whose request the link had to resend.
-  bool transferPage(std::uint8_t* page, std::uint32_t row, bool settle,
-                    std::uint32_t* resentPieces = nullptr);
+  bool transferPage(std::uint8_t* page, std::uint32_t row, bool settle);
   bool readRawPage(std::uint8_t* page, std::uint32_t row);
   bool sendControl();
   bool pollReady(int limit);
