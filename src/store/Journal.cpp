@@ -1,6 +1,7 @@
 #include "store/Journal.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -163,18 +164,46 @@ bool FindRecordedClip(const std::vector<JournalEntry>& entries, const std::strin
   return true;
 }
 
+struct PageDigest::State {
+  struct Freer {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+  };
+  std::unique_ptr<EVP_MD_CTX, Freer> ctx{EVP_MD_CTX_new()};
+};
+
+PageDigest::PageDigest() : state_(std::make_unique<State>()) {
+  Reset();
+}
+
+PageDigest::~PageDigest() = default;
+
 void PageDigest::AddPayload(const std::uint8_t* payload) {
-  hash_.addData(
-      QByteArrayView(reinterpret_cast<const char*>(payload), static_cast<qsizetype>(kPayloadSize)));
+  if (state_->ctx)
+    EVP_DigestUpdate(state_->ctx.get(), payload, static_cast<std::size_t>(kPayloadSize));
   ++pages_;
 }
 
 std::string PageDigest::Hex() const {
-  return hash_.result().toHex().toStdString();
+  // Finished on a copy, so more pages can still follow.
+  State done;
+  unsigned char sum[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!done.ctx || EVP_MD_CTX_copy_ex(done.ctx.get(), state_->ctx.get()) != 1 ||
+      EVP_DigestFinal_ex(done.ctx.get(), sum, &size) != 1) {
+    return {};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * size);
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[sum[i] >> 4];
+    hex += kHex[sum[i] & 15];
+  }
+  return hex;
 }
 
 void PageDigest::Reset() {
-  hash_.reset();
+  if (state_->ctx) EVP_DigestInit_ex(state_->ctx.get(), EVP_sha256(), nullptr);
   pages_ = 0;
 }
 

@@ -5,10 +5,10 @@
 // whole line per write(2), and synced, so a crash loses at most the line being written and the
 // lines before it are the operator's evidence of what each device was given.
 
-#include <QCryptographicHash>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,17 +56,22 @@ struct RecordedClip {
 bool FindRecordedClip(const std::vector<JournalEntry>& entries, const std::string& device,
                       const std::string& channel, int clip, RecordedClip& out, std::string& why);
 
-// The digest of a clip's pages, fed page payload by page payload in chain order.
+// The SHA-256 digest of a clip's pages, fed page payload by page payload in chain order. A write
+// feeds it every page it sends, so it must cost little beside the transfer.
 class PageDigest {
  public:
-  PageDigest() : hash_(QCryptographicHash::Sha256) {}
+  PageDigest();
+  ~PageDigest();
+  PageDigest(const PageDigest&) = delete;
+  PageDigest& operator=(const PageDigest&) = delete;
   void AddPayload(const std::uint8_t* payload);
   std::string Hex() const;
   std::uint64_t Pages() const { return pages_; }
   void Reset();
 
  private:
-  QCryptographicHash hash_;
+  struct State;
+  std::unique_ptr<State> state_;
   std::uint64_t pages_ = 0;
 };
 
