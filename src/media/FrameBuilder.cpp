@@ -70,18 +70,17 @@ bool FrameBuilder::BuildFrame(FrameBuffer& buffer, int chip, std::int64_t i,
   MediaController* source = SlotOf(role.Source);
   // A slot without an opened file gives a black picture and silence rather than stale data.
   if (source == nullptr || !source->IsOpen()) {
-    decoded_ = Picture{};
-    return EncodeChipFrame(buffer, chip, i, pass, decoded_, nullptr);
+    return EncodeChipFrame(buffer, chip, i, pass, black_, nullptr);
   }
   source->Seek(i, pass.Wrap);  // a failed seek leaves the held frame, as the hold frames need
-  if (!source->GrabFrame(decoded_)) decoded_ = Picture{};
+  const Picture* held = source->HeldPicture();
   const std::uint8_t* sound = nullptr;
   if (role.SoundChannel >= 0) {
     sound_.fill(0);
     if (source->HasAudio == 1) source->GrabAudio(sound_.data(), kFrameAudioBytes);
     sound = sound_.data();
   }
-  return EncodeChipFrame(buffer, chip, i, pass, decoded_, sound);
+  return EncodeChipFrame(buffer, chip, i, pass, held != nullptr ? *held : black_, sound);
 }
 
 bool FrameBuilder::EncodeChipFrame(FrameBuffer& buffer, int chip, std::int64_t i,

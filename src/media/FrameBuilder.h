@@ -63,7 +63,8 @@ class FrameBuilder {
   MediaController* SlotOf(SourceSlot s) const;
 
   MediaSources& sources_;
-  Picture clip_, alpha_, wipe_, decoded_;
+  Picture clip_, alpha_, wipe_;
+  const Picture black_;  // what a slot without an open file shows
   std::array<std::uint8_t, kFrameAudioBytes> sound_{};
 };
 

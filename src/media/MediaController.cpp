@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -84,6 +86,8 @@ struct MediaController::Impl {
   FormatPtr fmt;
   CodecPtr dec;
   SwsPtr sws;
+  SwsPtr swsLower;  // the lower part of a picture converted on a second thread
+  bool twoThreads = false;
   PacketPtr pkt{av_packet_alloc()};
   FramePtr cur{av_frame_alloc()};
   FramePtr prev{av_frame_alloc()};
@@ -354,22 +358,56 @@ struct MediaController::Impl {
     return key > lastFed + 1;  // a keyframe lies beyond what was sent: starting there is less
   }
 
+  // Converts rows [y0, y0 + rows) of `f` into the held picture with `ctx`, a context made for
+  // pictures of that many rows.
+  bool ConvertRows(SwsPtr& ctx, const AVFrame* f, int y0, int rows, int width) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    ctx.reset(sws_getCachedContext(
+        ctx.release(), f->width, rows, AVPixelFormat(f->format), width, rows, AV_PIX_FMT_BGR0,
+        SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr, nullptr,
+        nullptr));
+    if (!ctx || d == nullptr) return false;
+    const std::uint8_t* src[4] = {};
+    for (int p = 0; p < 4 && f->data[p] != nullptr; ++p) {
+      const int shift = (p == 1 || p == 2) ? d->log2_chroma_h : 0;
+      src[p] = f->data[p] + std::ptrdiff_t(y0 >> shift) * f->linesize[p];
+    }
+    std::uint8_t* dst[4] = {
+        reinterpret_cast<std::uint8_t*>(held.Pixels.data() + std::size_t(y0) * std::size_t(width)),
+        nullptr, nullptr, nullptr};
+    const int dstStride[4] = {4 * width, 0, 0, 0};
+    if (sws_scale(ctx.get(), src, f->linesize, 0, rows, dst, dstStride) != rows) return false;
+    std::uint32_t* out = held.Pixels.data() + std::size_t(y0) * std::size_t(width);
+    // The fourth byte carries nothing.
+    for (std::size_t n = std::size_t(rows) * std::size_t(width); n-- > 0;) out[n] &= 0x00FFFFFFu;
+    return true;
+  }
+
+  // The row where the picture is cut for two threads to convert, 0 for one thread. Only where
+  // each part converts exactly as the whole would: plain planar or packed pixels, the cut on a
+  // whole number of chroma rows, and no scaling (each output row is its own input row).
+  int SplitRow(const AVFrame* f, std::int32_t width, std::int32_t height) const {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    constexpr std::uint64_t kAwkward = AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                       AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BAYER;
+    if (!twoThreads || d == nullptr || (d->flags & kAwkward) != 0 || f->width != width ||
+        f->height != height || height < 64) {
+      return 0;
+    }
+    const int unit = 2 << d->log2_chroma_h;
+    return (height / 2) / unit * unit;
+  }
+
   bool Deliver(const AVFrame* f, std::int32_t width, std::int32_t height) {
     if (f->width <= 0 || f->height <= 0) return false;
-    sws.reset(sws_getCachedContext(
-        sws.release(), f->width, f->height, AVPixelFormat(f->format), width, height,
-        AV_PIX_FMT_BGR0, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-        nullptr, nullptr, nullptr));
-    if (!sws) return false;
     if (held.Width != width || held.Height != height) held.resize(width, height);
-    std::uint8_t* dst[4] = {reinterpret_cast<std::uint8_t*>(held.Pixels.data()), nullptr, nullptr,
-                            nullptr};
-    const int dstStride[4] = {4 * width, 0, 0, 0};
-    if (sws_scale(sws.get(), f->data, f->linesize, 0, f->height, dst, dstStride) != height) {
-      return false;
-    }
-    for (std::uint32_t& p : held.Pixels) p &= 0x00FFFFFFu;  // the fourth byte carries nothing
-    return true;
+    const int split = SplitRow(f, width, height);
+    if (split <= 0) return ConvertRows(sws, f, 0, height, width);
+    // A 1080-row picture takes several milliseconds to convert: two threads halve that.
+    auto lower = std::async(std::launch::async,
+                            [&] { return ConvertRows(swsLower, f, split, height - split, width); });
+    const bool upper = ConvertRows(sws, f, 0, split, width);
+    return lower.get() && upper;
   }
 
   // Sound of frame `idx`: the samples [idx * rate / 25, (idx + 1) * rate / 25).
@@ -489,6 +527,7 @@ bool MediaController::Open(const std::string& fileName, int panelWidth, int pane
                             ? DecoderThreads
                             : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
   m.dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  m.twoThreads = m.dec->thread_count > 1;
   if (avcodec_open2(m.dec.get(), codec, nullptr) < 0) return false;
   for (unsigned i = 0; i < m.fmt->nb_streams; ++i) {
     if (int(i) != m.vidx) m.fmt->streams[i]->discard = AVDISCARD_ALL;
@@ -670,6 +709,11 @@ bool MediaController::GrabFrame(Picture& out) const {
   if (!IsOpen() || impl_->heldIdx < 0) return false;
   out = impl_->held;
   return true;
+}
+
+const Picture* MediaController::HeldPicture() const {
+  if (!IsOpen() || impl_->heldIdx < 0) return nullptr;
+  return &impl_->held;
 }
 
 int MediaController::GrabAudio(std::uint8_t* buffer, int length) const {

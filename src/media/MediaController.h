@@ -52,6 +52,8 @@ class MediaController {
   bool Seek(std::int64_t index, int wrap);
   // The held picture at the file's own size.
   bool GrabFrame(Picture& out) const;
+  // The same without a copy; null before the first successful seek. Valid until the next Seek.
+  const Picture* HeldPicture() const;
   // Bytes of sound that belong to the held frame; copies the first `length` of them into
   // `buffer` only when at least that many are available.
   int GrabAudio(std::uint8_t* buffer, int length) const;
@@ -65,7 +67,8 @@ class MediaController {
   // Frames decoded since Open (to show that sequential seeks decode each frame once).
   std::int64_t DecodedFrames() const;
 
-  // Decoder threads for the next Open; 0 takes one per core (up to 8).
+  // Decoder threads for the next Open; 0 takes one per core (up to 8). With more than one, the
+  // colour conversion of a picture is shared by two threads as well.
   std::int32_t DecoderThreads = 0;
 
   std::int32_t Width = 0;
