@@ -1,10 +1,12 @@
 // The write process end to end: a 1920 x 1080 Motion JPEG clip with PCM sound written into
 // "Clip 1" (chips 0 and 1) of the simulated device, sequentially and with the next
 // frame built while the current one is sent, (a) with replies at once and (b) with every reply
-// 100 us late. Baseline, measured in the same run at the same delay: bare page programs of the
-// same link to the same simulator (ProgramPage without ECC, 12 exchanges each), 73 of them per
-// frame; no write can place frames faster than that. The simulated device runs as its own
-// process with its flash in memory, so neither its storage nor its memory is counted as ours.
+// 100 us late. A third, sequential write has every chip's pass decode the source itself
+// instead of taking the frames chip 0's pass built ahead for chip 1. Baseline, measured in the same
+// run at the same delay: bare page programs of the same link to the same simulator (ProgramPage
+// without ECC, 12 exchanges each), 73 of them per frame; no write can place frames faster than
+// that. The simulated device runs as its own process with its flash in memory, so neither its
+// storage nor its memory is counted as ours.
 
 #include <poll.h>
 #include <signal.h>
@@ -217,9 +219,11 @@ struct RunFigures {
   WriteTimings t;
 };
 
-RunFigures writeOnce(Stack& s, bool overlap) {
+// aheadBytes: the memory chip 0's pass may fill with chip 1's frames (0: each pass decodes).
+RunFigures writeOnce(Stack& s, bool overlap, std::size_t aheadBytes) {
   RunFigures r;
   s.writer->Overlap = overlap;
+  s.writer->AheadBudgetBytes = aheadBytes;
   s.writer->Timings = WriteTimings{};
   s.op.speeds.clear();
   s.op.passStart.clear();
@@ -266,6 +270,7 @@ int main() {
       kClipFrames);
 
   bool targetMet = true;
+  bool caseAMet = false;
   for (const std::uint32_t delay : {0u, 100u}) {
     // A fresh device per delay; any free loopback port takes its replies.
     const auto hostPort = static_cast<std::uint16_t>(40000 + rd() % 20000);
@@ -275,6 +280,7 @@ int main() {
       return 1;
     }
     Stack s(device.port(), hostPort);
+    const std::size_t defaultAhead = s.writer->AheadBudgetBytes;
     if (!s.link->IsConnected()) {
       std::fprintf(stderr, "simulated device not reachable\n");
       return 1;
@@ -302,7 +308,17 @@ int main() {
     std::uint32_t nextBlock = 100;
     const double bareBefore = measureBareProgram(s, nextBlock, 512);
     nextBlock += 2;
-    const RunFigures runs[2] = {writeOnce(s, false), writeOnce(s, true)};
+    struct Kind {
+      const char* label;
+      bool overlap;
+      bool ahead;
+    };
+    const Kind kinds[3] = {{"each chip decoding", false, false},
+                           {"sequential", false, true},
+                           {"overlapped", true, true}};
+    RunFigures runs[3];
+    for (int k = 0; k < 3; ++k)
+      runs[k] = writeOnce(s, kinds[k].overlap, kinds[k].ahead ? defaultAhead : 0);
     const double bareAfter = measureBareProgram(s, nextBlock, 512);
     nextBlock += 2;
     const double bareUs = std::min(bareBefore, bareAfter);
@@ -312,10 +328,12 @@ int main() {
         "%.1f after the writes), %.2f ms per frame, %.2f frames/s per chip, %.2f MB/s\n",
         delay == 0 ? 'a' : 'b', delay, bareUs, bareBefore, bareAfter, boundFrameMs,
         1000 / boundFrameMs, kFrameMB / boundFrameMs * 1000);
-    for (const bool overlap : {false, true}) {
-      const RunFigures& r = runs[overlap ? 1 : 0];
+    double best = 0;
+    for (int k = 0; k < 3; ++k) {
+      const RunFigures& r = runs[k];
+      const bool overlap = kinds[k].overlap;
       if (!r.ok || r.frames == 0) {
-        std::printf("  %s: write failed\n", overlap ? "overlapped" : "sequential");
+        std::printf("  %s: write failed\n", kinds[k].label);
         targetMet = false;
         continue;
       }
@@ -324,16 +342,24 @@ int main() {
       const double eccMs = eccUs * kFramePagesPerChip / 1000;
       const double placeMs = r.t.PlaceMicros / r.frames / 1000;
       const double ratio = boundFrameMs / frameMs;
+      if (kinds[k].ahead) best = std::max(best, ratio);
       std::printf(
-          "  %-10s %6.2f frames/s (%.1f ms per frame), %.2f MB/s; status bar %.2f MB/s; "
-          "%.0f%% of the bound\n",
-          overlap ? "overlapped" : "sequential", 1000 / frameMs, frameMs, kFrameMB / frameMs * 1000,
-          r.reportedMBs, 100 * ratio);
+          "  %-18s %6.2f frames/s (%.1f ms per frame), %.2f MB/s; status bar %.2f MB/s; "
+          "%.0f%% of the bound",
+          kinds[k].label, 1000 / frameMs, frameMs, kFrameMB / frameMs * 1000, r.reportedMBs,
+          100 * ratio);
+      if (k > 0 && runs[0].ok && runs[0].frames > 0) {
+        std::printf("; %.2f times the speed of each chip decoding",
+                    runs[0].loopMicros / runs[0].frames / (r.loopMicros / r.frames));
+      }
+      std::printf("\n");
       std::printf(
-          "             per frame: decode %.1f ms, encode %.1f ms%s, ECC %.1f ms, transfer "
-          "%.1f ms (erase, links and programs)%s\n",
-          r.t.DecodeMicros / built / 1000, r.t.EncodeMicros / built / 1000,
-          overlap ? " (worker thread)" : "", eccMs, placeMs - eccMs,
+          "             frames built %d, taken from chip 0's pass %d; per frame built: decode "
+          "%.1f ms, encode %.1f ms%s; per frame placed: ECC %.1f ms, transfer %.1f ms (erase, "
+          "links, programs and digest)%s\n",
+          r.t.FramesBuilt, r.t.FramesReused, r.t.DecodeMicros / built / 1000,
+          r.t.EncodeMicros / built / 1000, overlap ? " (worker thread)" : "", eccMs,
+          placeMs - eccMs,
           overlap ? (", waiting for the worker " +
                      std::to_string(static_cast<int>(r.t.StallMicros / r.frames / 1000)) + " ms")
                         .c_str()
@@ -343,6 +369,11 @@ int main() {
           "%.0f MB, resident after it %.0f MB\n",
           r.wallMicros / 1e6, r.frames, peakMB(), residentMB());
       if (delay == 100 && overlap && ratio < 0.9) targetMet = false;
+    }
+    if (delay == 0) {
+      caseAMet = best >= 0.45;
+      std::printf("target (a) >= 45%% of the bound: %s (best %.0f%%)\n",
+                  caseAMet ? "met" : "NOT met", 100 * best);
     }
     std::printf("\n");
   }

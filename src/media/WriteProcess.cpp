@@ -169,6 +169,7 @@ void WriteProcess::WriteChannel() {
   journal_.Channel = ChannelName(store_.Channel);
   const auto t0 = std::chrono::steady_clock::now();
   bool allRan = true;
+  ahead_.Begin(std::vector<int>(chips.begin(), chips.end()), AheadBudgetBytes);
   for (std::size_t c = 0; c < chips.size(); ++c) {
     store_.SelectChip(chips[c]);
     store_.DisableControls();
@@ -180,6 +181,7 @@ void WriteProcess::WriteChannel() {
     }
     if (c + 1 == chips.size()) Completed = ok;
   }
+  ahead_.Clear();
   // Only a write that reached the flash changed the device.
   if (!journal_.Chips.empty() && !journal_.Device.empty()) {
     journal_.Clip = store_.ClipNumber + 1;
@@ -290,7 +292,7 @@ bool WriteProcess::WriteChip(int k, int n) {
 
   op_.setProgressMax(framesToWrite - 1);
   op_.setCursor(Operator::Cursor::Wait);
-  auto builder = MakeFrameSource ? MakeFrameSource() : WriteFrameSource::Create(sources_);
+  auto builder = MakeFrameSource ? MakeFrameSource() : WriteFrameSource::Create(sources_, &ahead_);
   std::uint32_t frameStart = tickCount();
   const std::string savedStatus = store_.StatusText();
   store_.ClearPendingMap();

@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/Operator.h"
 #include "media/MediaController.h"
@@ -30,6 +32,7 @@ struct WriteTimings {
   double EncodeMicros = 0;  // fit, line coding, sound, thumbnail
   double PlaceMicros = 0;   // WriteFrame: allocation, erase, ECC and transfer of the pages
   double StallMicros = 0;   // waiting for a frame the worker had not finished (overlapped only)
+  int FramesReused = 0;     // copied from what an earlier chip's pass built ahead
 };
 
 // What every frame of a pass is built with.
@@ -42,12 +45,43 @@ struct WritePassFrames {
   std::uint8_t* ThumbnailSlot = nullptr;  // filled at frame FramesToWrite / 2
 };
 
+// Chip frames built ahead for the later chips of a channel. The chips of a clip take their
+// pictures from the same source frames, so the pass that has just decoded a frame also builds
+// the later chips' frames from it, and their passes copy those instead of decoding the source
+// again. Bounded by a memory budget; a frame that did not fit is built by its own pass. Used by
+// one pass at a time (the pass's worker included), never concurrently.
+class FramesAhead {
+ public:
+  void Begin(std::vector<int> chips, std::size_t budgetBytes);
+  void Clear();
+  // The channel's chips after `chip`, in the order the write takes them.
+  std::vector<int> LaterChips(int chip) const;
+  bool HasRoom() const;
+  // Pages 0 to 72 of a built frame; a frame of the thumbnail is never kept (each chip's pass
+  // fills its own chip's thumbnail while building it).
+  void Put(int chip, int i, const WritePassFrames& pass, const std::uint8_t* pages);
+  // Copies a kept frame into `pages` and forgets it; false when none was kept for this pass.
+  bool Take(int chip, int i, const WritePassFrames& pass, std::uint8_t* pages);
+
+ private:
+  struct Kept {
+    WritePassFrames pass;
+    std::vector<std::uint8_t> pages;
+  };
+  std::vector<int> chips_;
+  std::size_t budget_ = 0;
+  std::size_t used_ = 0;
+  std::map<std::pair<int, int>, Kept> frames_;
+};
+
 // Decodes and encodes one chip's frames into two frame buffers: the sequential pass uses one,
 // the overlapped pass builds the next frame into the other on a worker thread. Kept apart from
 // the store side because the media and store layers each define the page constants.
 class WriteFrameSource {
  public:
-  static std::unique_ptr<WriteFrameSource> Create(MediaSources& sources);
+  // With `ahead`, frames are taken from and built ahead into it (see FramesAhead).
+  static std::unique_ptr<WriteFrameSource> Create(MediaSources& sources,
+                                                  FramesAhead* ahead = nullptr);
   virtual ~WriteFrameSource() = default;
   // silent: the frame's sound is silence whatever the source holds.
   virtual void Build(int slot, int chip, int i, const WritePassFrames& pass, bool silent,
@@ -94,6 +128,8 @@ class WriteProcess {
   std::function<std::unique_ptr<WriteFrameSource>()> MakeFrameSource;
   std::map<int, ClipRecord> CopyRecords;
   std::string JournalOperation;
+  // Memory the frames built ahead for later chips may take (0: every pass decodes its own).
+  std::size_t AheadBudgetBytes = std::size_t{192} << 20;
 
  private:
   bool SourcesPresent();
@@ -112,6 +148,7 @@ class WriteProcess {
   // What the journal is told of the channel's write, and the digest of the chip being written.
   JournalEntry journal_;
   PageDigest digest_;
+  FramesAhead ahead_;
 };
 
 // The first chip of each channel's group is the one the write asks the number and comment for;

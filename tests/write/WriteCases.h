@@ -60,13 +60,15 @@ class WriteProcessTest : public ::testing::Test {
   TempHome home;
 };
 
-// Clip 3 ("Ref") of the ten-frame clip written on "Clip 1" in one go, sequentially: what every
-// interrupted, failed or overlapped write of it must leave on chips 0 and 1.
+// Clip 3 ("Ref") of the ten-frame clip written on "Clip 1" in one go, sequentially, each chip's
+// pass decoding its own frames: what every interrupted, failed, overlapped or built-ahead write
+// of it must leave on chips 0 and 1.
 inline const std::vector<Page>& Reference() {
   static std::vector<Page> reference;
   if (reference.empty()) {
     WriteRig rig;
     rig.Prepare(0, ClipFile(10).string());
+    rig.writer->AheadBudgetBytes = 0;
     rig.Write("3", "Ref");
     EXPECT_TRUE(rig.writer->Completed);
     if (rig.writer->Completed) reference = Snapshot(rig, {0, 1}, RowsFor(40));

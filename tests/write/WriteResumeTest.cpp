@@ -94,18 +94,33 @@ INSTANTIATE_TEST_SUITE_P(
                                    true}),
     [](const ::testing::TestParamInfo<ContinueCase>& p) { return std::string(p.param.name); });
 
-// Building the next frame on a worker moves no device traffic: the flash is the same.
-TEST_F(WriteProcessTest, OverlappedWriteEqualsSequentialOne) {
+// Building the next frame on a worker moves no device traffic, and chip 1's frames built ahead
+// by chip 0's pass (all of them, or as many as the memory budget takes) are the frames its own
+// pass would build: the flash is the same as the reference's, whose passes each decode alone.
+TEST_F(WriteProcessTest, OverlappedAndBuiltAheadWritesEqualTheSequentialOne) {
   const std::vector<Page>& reference = Reference();
   ASSERT_FALSE(reference.empty());
-  WriteRig rig;
-  rig.Prepare(0, ClipFile(10).string());
-  rig.writer->Overlap = true;
-  rig.Write("3", "Ref");
-  ASSERT_TRUE(rig.writer->Completed);
-  EXPECT_GT(rig.writer->Timings.FramesBuilt, 0);
-  EXPECT_EQ(
-      test::CountDifferences(test::Snapshot(rig, {0, 1}, RowsFor(40)), reference, RowsFor(40)), 0);
+  constexpr std::size_t kFrame = std::size_t{73} * 8192;
+  struct Case {
+    bool overlap;
+    std::size_t budget;
+    int reused;  // every frame of chip 1 but the thumbnail's, or what the budget holds
+  };
+  for (const Case c : {Case{true, 0, 0}, Case{false, std::size_t{64} << 20, 39},
+                       Case{true, std::size_t{64} << 20, 39}, Case{true, 3 * kFrame, 3}}) {
+    SCOPED_TRACE(testing::Message() << "overlap " << c.overlap << ", budget " << c.budget);
+    WriteRig rig;
+    rig.Prepare(0, ClipFile(10).string());
+    rig.writer->Overlap = c.overlap;
+    rig.writer->AheadBudgetBytes = c.budget;
+    rig.Write("3", "Ref");
+    ASSERT_TRUE(rig.writer->Completed);
+    EXPECT_EQ(rig.writer->Timings.FramesReused, c.reused);
+    EXPECT_EQ(rig.writer->Timings.FramesBuilt + c.reused, 80);
+    EXPECT_EQ(
+        test::CountDifferences(test::Snapshot(rig, {0, 1}, RowsFor(40)), reference, RowsFor(40)),
+        0);
+  }
 }
 
 TEST_F(WriteProcessTest, WriteNewAfterAStopDeletesTheResumeFileAndAsksAgain) {
