@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -404,8 +405,13 @@ struct MediaController::Impl {
     const int split = SplitRow(f, width, height);
     if (split <= 0) return ConvertRows(sws, f, 0, height, width);
     // A 1080-row picture takes several milliseconds to convert: two threads halve that.
-    auto lower = std::async(std::launch::async,
-                            [&] { return ConvertRows(swsLower, f, split, height - split, width); });
+    std::future<bool> lower;
+    try {
+      lower = std::async(std::launch::async,
+                         [&] { return ConvertRows(swsLower, f, split, height - split, width); });
+    } catch (const std::exception&) {
+      return ConvertRows(sws, f, 0, height, width);  // no thread to be had: one piece then
+    }
     const bool upper = ConvertRows(sws, f, 0, split, width);
     return lower.get() && upper;
   }
