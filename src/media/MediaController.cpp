@@ -359,12 +359,13 @@ struct MediaController::Impl {
     return key > lastFed + 1;  // a keyframe lies beyond what was sent: starting there is less
   }
 
-  // Converts rows [y0, y0 + rows) of `f` into the held picture with `ctx`, a context made for
-  // pictures of that many rows.
-  bool ConvertRows(SwsPtr& ctx, const AVFrame* f, int y0, int rows, int width) {
+  // Converts `rows` source rows of `f` from row y0 on into `outRows` rows of the held picture
+  // from row y0 on, with `ctx`, a context made for that conversion. Only a whole picture is
+  // scaled (y0 0); the parts of a cut picture keep their row count.
+  bool ConvertRows(SwsPtr& ctx, const AVFrame* f, int y0, int rows, int width, int outRows) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     ctx.reset(sws_getCachedContext(
-        ctx.release(), f->width, rows, AVPixelFormat(f->format), width, rows, AV_PIX_FMT_BGR0,
+        ctx.release(), f->width, rows, AVPixelFormat(f->format), width, outRows, AV_PIX_FMT_BGR0,
         SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr, nullptr,
         nullptr));
     if (!ctx || d == nullptr) return false;
@@ -377,10 +378,10 @@ struct MediaController::Impl {
         reinterpret_cast<std::uint8_t*>(held.Pixels.data() + std::size_t(y0) * std::size_t(width)),
         nullptr, nullptr, nullptr};
     const int dstStride[4] = {4 * width, 0, 0, 0};
-    if (sws_scale(ctx.get(), src, f->linesize, 0, rows, dst, dstStride) != rows) return false;
+    if (sws_scale(ctx.get(), src, f->linesize, 0, rows, dst, dstStride) != outRows) return false;
     std::uint32_t* out = held.Pixels.data() + std::size_t(y0) * std::size_t(width);
     // The fourth byte carries nothing.
-    for (std::size_t n = std::size_t(rows) * std::size_t(width); n-- > 0;) out[n] &= 0x00FFFFFFu;
+    for (std::size_t n = std::size_t(outRows) * std::size_t(width); n-- > 0;) out[n] &= 0x00FFFFFFu;
     return true;
   }
 
@@ -403,16 +404,17 @@ struct MediaController::Impl {
     if (f->width <= 0 || f->height <= 0) return false;
     if (held.Width != width || held.Height != height) held.resize(width, height);
     const int split = SplitRow(f, width, height);
-    if (split <= 0) return ConvertRows(sws, f, 0, height, width);
+    if (split <= 0) return ConvertRows(sws, f, 0, f->height, width, height);
     // A 1080-row picture takes several milliseconds to convert: two threads halve that.
     std::future<bool> lower;
     try {
-      lower = std::async(std::launch::async,
-                         [&] { return ConvertRows(swsLower, f, split, height - split, width); });
+      lower = std::async(std::launch::async, [&] {
+        return ConvertRows(swsLower, f, split, height - split, width, height - split);
+      });
     } catch (const std::exception&) {
-      return ConvertRows(sws, f, 0, height, width);  // no thread to be had: one piece then
+      return ConvertRows(sws, f, 0, f->height, width, height);  // no thread: one piece then
     }
-    const bool upper = ConvertRows(sws, f, 0, split, width);
+    const bool upper = ConvertRows(sws, f, 0, split, width, split);
     return lower.get() && upper;
   }
 
